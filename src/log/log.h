@@ -1,0 +1,64 @@
+// The process-wide log: timestamped UTF-16LE lines, appended to a memory buffer by the writing
+// threads and moved to the file by a background writer thread of the lowest priority.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <type_traits>
+
+// Results of LogOpen.
+constexpr int32_t kLogOk = 0;
+constexpr int32_t kLogOutOfMemory = static_cast<int32_t>(0x8007000E);  // E_OUTOFMEMORY
+constexpr int32_t kLogFail = static_cast<int32_t>(0x80004005);         // E_FAIL
+constexpr int32_t kLogEventFailed = static_cast<int32_t>(0x80004007);
+constexpr int32_t kLogThreadFailed = static_cast<int32_t>(0x80004008);
+
+// Opens the log file "<directory>\<name>.log" when the log is enabled and not yet open.
+// Returns 0 (also when there is nothing to do) or one of the negative results above; a
+// failed open switches the log off for good.
+int32_t LogOpen(const wchar_t* name, const wchar_t* directory);
+
+bool LogIsOpen();
+
+// Writes one line; with isError the line carries "ERROR: ". Does nothing while the log is off
+// or not open.
+void WriteV(bool isError, const wchar_t* format, va_list args);
+
+// Moves the pending lines to the file; with toDisk, also flushes the file to disk. True when
+// it moved bytes or found another flush running.
+bool LogFlush(bool toDisk);
+
+// Ends the log: everything written before the close began reaches the file and the disk.
+// timeoutMs bounds the wait for the writer thread.
+void LogClose(uint32_t timeoutMs);
+
+// "<system text> (0x<code>)", or the empty string when the system has no text for the code.
+// The text lives in a buffer of the calling thread, valid until its next call.
+const wchar_t* ErrorText(uint32_t code);
+
+// C-variadic entry points behind the checked templates below.
+void LogWriteUnchecked(const wchar_t* format, ...);
+void LogWriteErrorUnchecked(const wchar_t* format, ...);
+
+namespace log_detail {
+// The arguments a log format may take: integers and wide strings (%d, %u, %x, %ls).
+template <typename T>
+constexpr bool kLogArgument =
+    std::is_integral_v<T> || std::is_same_v<T, const wchar_t*> || std::is_same_v<T, wchar_t*>;
+}  // namespace log_detail
+
+// The plain write: one timestamped line with a printf-style wide format.
+template <typename... Args>
+void LogWrite(const wchar_t* format, Args... args) {
+    static_assert((log_detail::kLogArgument<Args> && ...),
+                  "log arguments are integers and wide strings only");
+    LogWriteUnchecked(format, args...);
+}
+
+// The error write: the same with "ERROR: " behind the timestamp.
+template <typename... Args>
+void LogWriteError(const wchar_t* format, Args... args) {
+    static_assert((log_detail::kLogArgument<Args> && ...),
+                  "log arguments are integers and wide strings only");
+    LogWriteErrorUnchecked(format, args...);
+}

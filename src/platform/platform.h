@@ -1,0 +1,50 @@
+// The one process-wide platform: every call into the operating system goes through it.
+// The program's entry point uses the build's native platform (Win32, or POSIX on the host);
+// tests install fakes.
+#pragma once
+
+namespace platform {
+
+class Clock;
+class Sync;
+class FileSystem;
+class SystemText;
+class SerialPorts;
+class ImageFiles;
+class ShellFolders;
+class Registry;
+class DeviceInterfaces;
+
+struct Platform {
+    Clock* clock = nullptr;
+    Sync* sync = nullptr;
+    FileSystem* files = nullptr;
+    SystemText* text = nullptr;
+    SerialPorts* serial = nullptr;        // serial devices (the card's port)
+    ImageFiles* images = nullptr;         // image files mapped read-only
+    ShellFolders* folders = nullptr;      // Program Files, common application data
+    Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
+    DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
+};
+
+// The build's own implementation of every interface.
+const Platform& Native();
+
+// The platform in use: the one installed last, else the native one.
+const Platform& Get();
+
+// Installs a platform for the lifetime of this object (tests), then puts back the previous one.
+// Not meant to be changed while other threads use the platform.
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(const Platform& platform);
+    ~ScopedPlatform();
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+private:
+    const Platform* previous_;
+    Platform platform_;
+};
+
+}  // namespace platform
