@@ -1,0 +1,31 @@
+// The card's serial port (its QDLoader port), with overlapped writes and reads that give up
+// after 2000 ms or when cancelled from another thread.
+#pragma once
+
+#include <cstdint>
+
+class cSerialPort {
+public:
+    cSerialPort();
+    ~cSerialPort();  // closes the port
+    cSerialPort(const cSerialPort&) = delete;
+    cSerialPort& operator=(const cSerialPort&) = delete;
+
+    // name is the device name without the "\\.\" prefix, for example COM7\QDLService.
+    // True exactly when the port is open afterwards.
+    bool Open(const wchar_t* name);
+    void Close();
+    bool IsOpen() const;
+
+    // True when all count bytes were written.
+    bool Send(const uint8_t* bytes, uint32_t count);
+    // Reads at most count bytes; on success count is set to the number read.
+    bool Receive(uint8_t* buffer, uint32_t& count);
+    // Receives one framed message with an n-byte payload, checks it and copies the payload.
+    bool ReceiveWithCRC(uint32_t n, uint8_t* out);
+};
+
+// The process-wide current port: the port of the download in progress, or none.
+void SetCurrentPort(cSerialPort* port);
+// Signals the current port's cancel event, if there is a current port with one. Any thread.
+void CancelCurrentPort();
