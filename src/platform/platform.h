@@ -14,6 +14,7 @@ class ImageFiles;
 class ShellFolders;
 class Registry;
 class DeviceInterfaces;
+class TextFiles;
 
 struct Platform {
     Clock* clock = nullptr;
@@ -25,6 +26,7 @@ struct Platform {
     ShellFolders* folders = nullptr;      // Program Files, common application data
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
+    TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
 };
 
 // The build's own implementation of every interface.
@@ -36,13 +38,13 @@ const Platform& Get();
 // Installs a platform for the lifetime of this object (tests), then puts back the previous one.
 // Not meant to be changed while other threads use the platform.
 class ScopedPlatform {
-public:
+  public:
     explicit ScopedPlatform(const Platform& platform);
     ~ScopedPlatform();
     ScopedPlatform(const ScopedPlatform&) = delete;
     ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 
-private:
+  private:
     const Platform* previous_;
     Platform platform_;
 };
