@@ -1,0 +1,12 @@
+// Console output of qdlload: wide text written as UTF-8 bytes, the same in both builds, so
+// that what a console or a pipe receives does not depend on a code page.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// UTF-8 of a wide string (UTF-16 or UTF-32); an unpaired surrogate becomes U+FFFD.
+std::string ToUtf8Bytes(const std::wstring& text);
+
+// Writes the text as UTF-8 to the stream and flushes it.
+void WriteText(FILE* stream, const std::wstring& text);

@@ -1,0 +1,68 @@
+#include "qdlload_run.h"
+
+#include <cstdio>
+
+#include "console_text.h"
+#include "download/load_to_port.h"
+#include "log/log.h"
+#include "log/start_keys.h"
+#include "platform/types.h"
+
+namespace {
+
+// The log of one qdlload run: DIR\qdlload.log, written as the service writes its own.
+class RunLog {
+  public:
+    bool Open(const std::wstring& directory) {
+        SetLogEnabled(true);
+        opened_ = LogOpen(L"qdlload", directory.c_str()) == kLogOk && LogIsOpen();
+        return opened_;
+    }
+    ~RunLog() {
+        if (opened_) {
+            LogClose(platform::kInfinite);
+        }
+    }
+
+  private:
+    bool opened_ = false;
+};
+
+}  // namespace
+
+int RunQdlload(const QdlloadOptions& options) {
+    FirmwareFileSet files = options.files;
+    bool loaded = false;
+    {
+        RunLog log;
+        if (!options.logDirectory.empty() && !log.Open(options.logDirectory)) {
+            WriteText(stderr,
+                      L"qdlload: unable to open the log in " + options.logDirectory + L"\n");
+            return kQdlloadFailed;
+        }
+        loaded = LoadToPort(options.port, files);
+    }
+    if (loaded) {
+        WriteText(stdout, L"qdlload: firmware loaded into " + options.port + L"\n");
+        return kQdlloadLoaded;
+    }
+    WriteText(stdout, L"qdlload: firmware loading failed\n");
+    return kQdlloadFailed;
+}
+
+int QdlloadMain(const std::vector<std::wstring>& args) {
+    QdlloadOptions options;
+    std::wstring error;
+    if (!ParseQdlloadArguments(args, &options, &error)) {
+        WriteText(stderr, L"qdlload: " + error + L"\n" + QdlloadUsage());
+        return kQdlloadUsage;
+    }
+    switch (options.mode) {
+        case QdlloadOptions::Mode::kHelp:
+            WriteText(stdout, QdlloadUsage());
+            return kQdlloadLoaded;
+        case QdlloadOptions::Mode::kPort:
+            return RunQdlload(options);
+    }
+    return kQdlloadUsage;
+}
