@@ -11,7 +11,7 @@ namespace platform {
 
 // An open file that is written at its end.
 class AppendFile {
-public:
+  public:
     virtual ~AppendFile() = default;  // CloseHandle
     // WriteFile, synchronous; *written gets the bytes taken.
     virtual ErrorCode Write(const void* data, uint32_t size, uint32_t* written) = 0;
@@ -20,7 +20,7 @@ public:
 };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     // CreateFileW with FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS. Null with *error set.
     virtual std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path,
@@ -38,7 +38,7 @@ public:
 // The system's text of a Windows error code (FormatMessageW, FROM_SYSTEM): the text as the
 // system gives it, closing CR LF included. False when the system has no text for the code.
 class SystemText {
-public:
+  public:
     virtual ~SystemText() = default;
     virtual bool ErrorMessage(ErrorCode code, std::wstring* text) = 0;
 };

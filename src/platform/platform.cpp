@@ -17,6 +17,8 @@ ScopedPlatform::ScopedPlatform(const Platform& platform)
     g_installed.store(&platform_, std::memory_order_release);
 }
 
-ScopedPlatform::~ScopedPlatform() { g_installed.store(previous_, std::memory_order_release); }
+ScopedPlatform::~ScopedPlatform() {
+    g_installed.store(previous_, std::memory_order_release);
+}
 
 }  // namespace platform

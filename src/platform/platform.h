@@ -38,13 +38,13 @@ const Platform& Get();
 // Installs a platform for the lifetime of this object (tests), then puts back the previous one.
 // Not meant to be changed while other threads use the platform.
 class ScopedPlatform {
-public:
+  public:
     explicit ScopedPlatform(const Platform& platform);
     ~ScopedPlatform();
     ScopedPlatform(const ScopedPlatform&) = delete;
     ScopedPlatform& operator=(const ScopedPlatform&) = delete;
 
-private:
+  private:
     const Platform* previous_;
     Platform platform_;
 };

@@ -8,7 +8,7 @@
 namespace platform {
 
 class ShellFolders {
-public:
+  public:
     virtual ~ShellFolders() = default;
     // CSIDL_PROGRAM_FILES, current value, without a closing backslash.
     virtual ErrorCode ProgramFiles(std::wstring* folder) = 0;

@@ -13,7 +13,7 @@ namespace platform {
 // A Win32 event: manual reset (stays set until Reset) or automatic reset (a wait that
 // returns it clears it, so one Set ends exactly one wait).
 class Event {
-public:
+  public:
     virtual ~Event() = default;
     virtual bool Set() = 0;
     virtual bool Reset() = 0;
@@ -35,7 +35,7 @@ struct WaitResult {
 enum class ThreadPriority { kLowest, kNormal, kHighest };
 
 class Thread {
-public:
+  public:
     // Destroying a thread that has not ended only lets go of it; the thread runs on.
     virtual ~Thread() = default;
     virtual bool SetPriority(ThreadPriority priority) = 0;
@@ -45,7 +45,7 @@ public:
 
 // A critical section.
 class Lock {
-public:
+  public:
     virtual ~Lock() = default;
     virtual void Enter() = 0;
     virtual bool TryEnter() = 0;
@@ -53,7 +53,7 @@ public:
 };
 
 class Sync {
-public:
+  public:
     virtual ~Sync() = default;
     // CreateEventW, unnamed. Null with *error set on failure.
     virtual std::unique_ptr<Event> CreateEvent(bool manualReset, bool initiallySet,
@@ -68,13 +68,13 @@ public:
 
 // Holds a lock for the lifetime of the guard.
 class LockGuard {
-public:
+  public:
     explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Enter(); }
     ~LockGuard() { lock_.Leave(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
 
-private:
+  private:
     Lock& lock_;
 };
 

@@ -1,0 +1,43 @@
+#include "platform/fake/failure_script.h"
+
+namespace platform::fake {
+
+void FailureScript::Fail(std::string_view call, ErrorCode code, int times, int skip) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_[std::string(call)] = Rule{code, times, skip};
+}
+
+ErrorCode FailureScript::Check(std::string_view call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto counted = calls_.find(call);
+    if (counted == calls_.end()) {
+        counted = calls_.emplace(std::string(call), 0).first;
+    }
+    ++counted->second;
+    auto rule = rules_.find(call);
+    if (rule == rules_.end() || rule->second.times == 0) {
+        return 0;
+    }
+    if (rule->second.skip > 0) {
+        --rule->second.skip;
+        return 0;
+    }
+    if (rule->second.times > 0) {
+        --rule->second.times;
+    }
+    return rule->second.code;
+}
+
+int FailureScript::Calls(std::string_view call) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto counted = calls_.find(call);
+    return counted == calls_.end() ? 0 : counted->second;
+}
+
+void FailureScript::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+    calls_.clear();
+}
+
+}  // namespace platform::fake

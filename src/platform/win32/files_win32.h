@@ -1,0 +1,28 @@
+// Files, folders, path functions and error texts over the Win32 calls.
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace platform::win32 {
+
+class Win32FileSystem : public FileSystem {
+  public:
+    std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path, ErrorCode* error) override;
+    ErrorCode CreateDirectory(const std::wstring& path) override;
+    bool PathExists(const std::wstring& path) override;
+    bool PathCombine(const std::wstring& directory, const std::wstring& name,
+                     std::wstring* path) override;
+};
+
+class Win32SystemText : public SystemText {
+  public:
+    bool ErrorMessage(ErrorCode code, std::wstring* text) override;
+};
+
+class Win32Clock : public Clock {
+  public:
+    LocalTime Now() override;
+};
+
+}  // namespace platform::win32
