@@ -11,9 +11,9 @@
 namespace platform {
 
 // A file open for reading, closed when the object goes.
-class ReadFile {
+class TextFile {
   public:
-    virtual ~ReadFile() = default;
+    virtual ~TextFile() = default;
     // Reads at most size bytes from the current position; *read gets the count (0 at the end).
     virtual ErrorCode Read(void* buffer, uint32_t size, uint32_t* read) = 0;
     // Moves the position to offset bytes from the start.
@@ -25,7 +25,7 @@ class TextFiles {
     virtual ~TextFiles() = default;
     // Opens an existing file for reading; other readers and writers stay allowed. Null with
     // *error set on failure.
-    virtual std::unique_ptr<ReadFile> OpenForReading(const std::wstring& path,
+    virtual std::unique_ptr<TextFile> OpenForReading(const std::wstring& path,
                                                      ErrorCode* error) = 0;
     // MultiByteToWideChar(CP_ACP, 0): widens count bytes (no terminator among them) into *text.
     // On the host the ANSI code page is Windows-1252.

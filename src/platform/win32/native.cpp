@@ -1,7 +1,11 @@
 // The Windows build's platform: thin adapters over the Win32 calls.
 #include "platform/platform.h"
+#include "platform/win32/devices_win32.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/registry_win32.h"
+#include "platform/win32/shell_win32.h"
 #include "platform/win32/sync_win32.h"
+#include "platform/win32/text_files_win32.h"
 
 namespace platform {
 
@@ -10,12 +14,20 @@ const Platform& Native() {
     static win32::Win32Sync sync;
     static win32::Win32FileSystem files;
     static win32::Win32SystemText text;
+    static win32::Win32ShellFolders folders;
+    static win32::Win32Registry registry;
+    static win32::Win32DeviceInterfaces devices;
+    static win32::Win32TextFiles textFiles;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
         p.sync = &sync;
         p.files = &files;
         p.text = &text;
+        p.folders = &folders;
+        p.registry = &registry;
+        p.devices = &devices;
+        p.textFiles = &textFiles;
         return p;
     }();
     return native;
