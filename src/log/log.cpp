@@ -209,24 +209,26 @@ bool FlushState(LogState& log, bool toDisk) {
     return pending > 0;
 }
 
-// Copies a finished line into the buffer; a line that does not fit makes this thread flush
-// first, and then as much of it as the room takes is kept.
+// Copies a finished line into the buffer. A line that does not fit makes this thread flush
+// and try again until the whole line fits: other threads may fill the room that a flush made
+// before this one gets the lock again, and a line is never cut or lost for that. Only a line
+// that could not fit even an empty buffer (possible only with characters beyond the basic
+// plane where wchar_t is UTF-32) is cut to the room.
 void AppendLine(LogState& log, const wchar_t* line, size_t length) {
     size_t bytes = Utf16Units(line, length) * 2;
-    {
-        platform::LockGuard guard(*log.buffer_lock);
-        if (log.fill + bytes < kBufferLimit) {
-            EncodeUtf16Le(line, length, log.buffer.get() + log.fill, bytes);
-            log.fill += static_cast<uint32_t>(bytes);
-            return;
+    size_t kept = std::min(bytes, static_cast<size_t>(kBufferLimit - 2));
+    for (;;) {
+        {
+            platform::LockGuard guard(*log.buffer_lock);
+            if (log.fill + kept < kBufferLimit) {
+                EncodeUtf16Le(line, length, log.buffer.get() + log.fill, kept);
+                log.fill += static_cast<uint32_t>(kept);
+                return;
+            }
         }
+        FlushState(log, false);
+        std::this_thread::yield();  // another thread's flush may still be writing
     }
-    FlushState(log, false);
-    platform::LockGuard guard(*log.buffer_lock);
-    size_t room = kBufferLimit - log.fill;
-    size_t taken = std::min(room, bytes) & ~static_cast<size_t>(1);
-    EncodeUtf16Le(line, length, log.buffer.get() + log.fill, taken);
-    log.fill += static_cast<uint32_t>(taken);
 }
 
 // A plain line of the log's own: timestamp, text, CR LF.

@@ -1,0 +1,422 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/log.h"
+#include "log/start_keys.h"
+#include "platform/fake/clock_fake.h"
+#include "platform/fake/files_fake.h"
+#include "platform/fake/sync_fake.h"
+#include "platform/platform.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using platform::fake::FakeClock;
+using platform::fake::FakeFileSystem;
+using platform::fake::FakeSync;
+
+constexpr const wchar_t* kFolder = L"C:\\logs";
+constexpr const wchar_t* kPath = L"C:\\logs\\Dovrand.log";
+
+std::vector<uint8_t> Utf16(const std::wstring& text) {
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// A log on fakes: in-memory files, a fixed clock and working fake threads and events.
+class LogTest : public testing::Test {
+  protected:
+    LogTest() {
+        platform::Platform p = platform::Get();
+        p.files = &files_;
+        p.clock = &clock_;
+        p.sync = &sync_;
+        use_.emplace(p);
+        files_.AddDirectory(kFolder);
+        SetLogEnabled(true);
+    }
+    ~LogTest() override {
+        LogClose(platform::kInfinite);
+        SetLogEnabled(false);
+    }
+
+    std::wstring FileText() { return DecodeUtf16Le(files_.Contents(kPath)); }
+    std::vector<std::wstring> FileLines() {
+        return LogLines(DecodeUtf16Le(files_.Contents(kPath), 2));
+    }
+
+    FakeFileSystem files_;
+    FakeClock clock_;
+    FakeSync sync_;
+    std::optional<platform::ScopedPlatform> use_;
+};
+
+TEST_F(LogTest, OffLogCreatesNothingAndDropsEverything) {
+    SetLogEnabled(false);
+    EXPECT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    EXPECT_FALSE(LogIsOpen());
+    LogWrite(L"dropped %d", 1);
+    EXPECT_FALSE(LogFlush(true));
+    LogClose(platform::kInfinite);
+    EXPECT_FALSE(files_.HasFile(kPath));
+    EXPECT_EQ(sync_.script().Calls("StartThread"), 0);
+    EXPECT_EQ(sync_.script().Calls("CreateLock"), 0);
+}
+
+TEST_F(LogTest, NewFileGetsByteOrderMarkSeparatorAndExactLines) {
+    clock_.Set({2010, 3, 5, 14, 7, 9, 7});
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    EXPECT_TRUE(LogIsOpen());
+    LogWrite(L"Port %ls is opened.", L"COM7\\QDLService");
+    LogWriteError(L"code %d (0x%x)", 5, 255);
+    LogWrite(L"\n\nafter two line feeds, a bare\nline feed");
+    LogClose(platform::kInfinite);
+    EXPECT_FALSE(LogIsOpen());
+
+    std::vector<uint8_t> expected = {0xFF, 0xFE};
+    auto text = Utf16(
+        L"\r\n\r\n"
+        L"05-03-2010 14:07:09:0007 Port COM7\\QDLService is opened.\r\n"
+        L"05-03-2010 14:07:09:0007 ERROR: code 5 (0xff)\r\n"
+        L"\r\n\r\n05-03-2010 14:07:09:0007 after two line feeds, a bare\nline feed\r\n");
+    expected.insert(expected.end(), text.begin(), text.end());
+    EXPECT_EQ(files_.Contents(kPath), expected);
+    EXPECT_EQ(files_.DiskFlushes(kPath), 1);
+    EXPECT_EQ(sync_.last_priority(), platform::ThreadPriority::kLowest);
+    EXPECT_EQ(sync_.last_spin_count(), 0x80000400u);
+}
+
+TEST_F(LogTest, FileWithContentGetsSeparatorOnlyAndEachOpenAppendsAnother) {
+    files_.AddFile(kPath, {0xFF, 0xFE, 'x', 0});
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    LogWrite(L"one");
+    EXPECT_EQ(LogOpen(L"Other", kFolder), 0);  // already open: nothing changes
+    LogClose(platform::kInfinite);
+    LogWrite(L"dropped while closed");
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    LogWrite(L"two");
+    LogClose(platform::kInfinite);
+
+    EXPECT_EQ(FileText(),
+              L"\xFEFFx\r\n\r\n05-03-2010 14:07:09:0042 one\r\n"
+              L"\r\n\r\n05-03-2010 14:07:09:0042 two\r\n");
+    EXPECT_FALSE(files_.HasFile(L"C:\\logs\\Other.log"));
+}
+
+TEST_F(LogTest, MissingFolderIsCreatedButNotItsParent) {
+    ASSERT_EQ(LogOpen(L"Dovrand", L"C:\\logs\\new"), 0);
+    LogClose(platform::kInfinite);
+    EXPECT_TRUE(files_.HasDirectory(L"C:\\logs\\new"));
+    EXPECT_TRUE(files_.HasFile(L"C:\\logs\\new\\Dovrand.log"));
+
+    EXPECT_EQ(LogOpen(L"Dovrand", L"C:\\missing\\new"), kLogFail);
+    EXPECT_FALSE(IsLogEnabled());
+    EXPECT_FALSE(files_.HasDirectory(L"C:\\missing\\new"));
+}
+
+struct OpenFailure {
+    const char* call;
+    int skip;
+    int32_t result;
+};
+
+class LogOpenFailureTest : public LogTest, public testing::WithParamInterface<OpenFailure> {};
+
+TEST_P(LogOpenFailureTest, FailedOpenReleasesEverythingAndSwitchesTheLogOff) {
+    const OpenFailure& failure = GetParam();
+    if (std::string(failure.call) == "OpenForAppend") {
+        files_.script().Fail("OpenForAppend", 5, 2);
+        files_.script().Fail("CreateDirectory", 0);  // the folder is made, the file still fails
+    } else if (std::string(failure.call) == "CreateDirectory") {
+        files_.script().Fail("OpenForAppend", 5);
+        files_.script().Fail("CreateDirectory", 5);
+    } else if (std::string(failure.call) == "GetFileSize") {
+        files_.script().Fail("GetFileSize", 6);
+    } else {
+        sync_.script().Fail(failure.call, 8, 1, failure.skip);
+    }
+    EXPECT_EQ(LogOpen(L"Dovrand", kFolder), failure.result);
+    EXPECT_FALSE(LogIsOpen());
+    EXPECT_FALSE(IsLogEnabled());
+    LogWrite(L"dropped");
+
+    // Off for good: a later open does nothing, even when everything would work.
+    files_.script().Clear();
+    sync_.script().Clear();
+    EXPECT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    EXPECT_FALSE(LogIsOpen());
+    EXPECT_EQ(files_.script().Calls("OpenForAppend"), 0);
+    EXPECT_TRUE(files_.Contents(kPath).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, LogOpenFailureTest,
+                         testing::Values(OpenFailure{"CreateLock", 0, kLogOutOfMemory},
+                                         OpenFailure{"CreateLock", 1, kLogOutOfMemory},
+                                         OpenFailure{"OpenForAppend", 0, kLogFail},
+                                         OpenFailure{"CreateDirectory", 0, kLogFail},
+                                         OpenFailure{"GetFileSize", 0, kLogFail},
+                                         OpenFailure{"CreateEvent", 0, kLogEventFailed},
+                                         OpenFailure{"CreateEvent", 1, kLogEventFailed},
+                                         OpenFailure{"StartThread", 0, kLogThreadFailed}));
+
+TEST_F(LogTest, NameThatCannotTakeItsExtensionIsRefused) {
+    std::wstring name(256, L'n');
+    EXPECT_EQ(LogOpen(name.c_str(), kFolder), kLogFail);
+    EXPECT_FALSE(IsLogEnabled());
+}
+
+TEST_F(LogTest, LineLimits) {
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    // Timestamp 25 + message + CR LF + terminator: 5000 fits the stack line, 5001 does not.
+    for (size_t needed : {5000u, 5001u, 95000u}) {
+        std::wstring message(needed - 28, L'a');
+        LogWrite(L"%ls", message.c_str());
+    }
+    std::wstring tooLong(95001 - 28, L'b');
+    LogWrite(L"%ls", tooLong.c_str());
+    LogWriteError(L"%ls", std::wstring(95001 - 35, L'c').c_str());
+    LogWriteError(L"%ls", std::wstring(95000 - 35, L'd').c_str());
+    LogClose(platform::kInfinite);
+
+    auto lines = FileLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], std::wstring(4972, L'a'));
+    EXPECT_EQ(lines[1], std::wstring(4973, L'a'));
+    EXPECT_EQ(lines[2], std::wstring(94972, L'a'));
+    EXPECT_EQ(lines[3], L"WriteV: too long message...");
+    EXPECT_EQ(lines[4], L"WriteV: too long message...");
+    EXPECT_EQ(lines[5], L"ERROR: " + std::wstring(94965, L'd'));
+}
+
+TEST_F(LogTest, ThousandsOfLeadingLineFeedsStayWithinTheLine) {
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    std::wstring format(3000, L'\n');
+    format += L"after %d line feeds";
+    LogWrite(format.c_str(), 3000);
+    std::wstring tooMany(50000, L'\n');
+    LogWrite(tooMany.c_str());
+    LogClose(platform::kInfinite);
+
+    std::wstring expected = L"\r\n\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        expected += L"\r\n";
+    }
+    expected +=
+        L"05-03-2010 14:07:09:0042 after 3000 line feeds\r\n"
+        L"05-03-2010 14:07:09:0042 WriteV: too long message...\r\n";
+    EXPECT_EQ(DecodeUtf16Le(files_.Contents(kPath), 2), expected);
+}
+
+TEST_F(LogTest, FullBufferIsFlushedByTheWritingThreadAndNothingIsLost) {
+    std::atomic<int> writesOnThisThread{0};
+    std::thread::id self = std::this_thread::get_id();
+    files_.SetWriteHook([&] {
+        if (std::this_thread::get_id() == self) {
+            ++writesOnThisThread;
+        }
+    });
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    // 2000 lines of 100 characters: 200,000 bytes and more, faster than a 2-second batch.
+    for (int i = 0; i < 2000; ++i) {
+        LogWrite(L"%04d %ls", i, std::wstring(68, L'x').c_str());
+    }
+    LogClose(platform::kInfinite);
+
+    EXPECT_GE(writesOnThisThread.load(), 1);
+    auto lines = FileLines();
+    ASSERT_EQ(lines.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) {
+        wchar_t number[8];
+        std::swprintf(number, 8, L"%04d ", i);
+        EXPECT_EQ(lines[i], number + std::wstring(68, L'x'));
+    }
+}
+
+TEST_F(LogTest, ConcurrentWritersLoseAndTearNothing) {
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    constexpr int kThreads = 4;
+    constexpr int kLines = 1500;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) {
+                LogWrite(L"writer %d line %d %ls", t, i, L"some text to make the line longer");
+            }
+        });
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    LogClose(platform::kInfinite);
+
+    std::vector<int> next(kThreads, 0);
+    for (const auto& line : FileLines()) {
+        int t = -1;
+        int i = -1;
+        wchar_t tail[64] = {};
+        ASSERT_EQ(std::swscanf(line.c_str(), L"writer %d line %d %63l[^\n]", &t, &i, tail), 3)
+            << "torn line: " << testing::PrintToString(line);
+        ASSERT_EQ(std::wstring(tail), L"some text to make the line longer");
+        ASSERT_EQ(i, next[t]) << "writer " << t;  // in order, none lost
+        ++next[t];
+    }
+    EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
+}
+
+TEST_F(LogTest, CloseDuringWritesKeepsEverythingWrittenBeforeItBegan) {
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    constexpr int kThreads = 3;
+    std::atomic<bool> stop{false};
+    std::vector<std::atomic<int>> done(kThreads);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([t, &stop, &done] {
+            for (int i = 0; !stop.load(); ++i) {
+                LogWrite(L"writer %d line %d", t, i);
+                done[t].store(i + 1);
+            }
+        });
+    }
+    while (done[0].load() < 500 || done[1].load() < 500 || done[2].load() < 500) {
+        std::this_thread::yield();
+    }
+    std::vector<int> before(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        before[t] = done[t].load();
+    }
+    LogClose(platform::kInfinite);
+    stop = true;
+    for (auto& writer : writers) {
+        writer.join();
+    }
+
+    std::vector<int> next(kThreads, 0);
+    for (const auto& line : FileLines()) {
+        int t = -1;
+        int i = -1;
+        ASSERT_EQ(std::swscanf(line.c_str(), L"writer %d line %d", &t, &i), 2);
+        ASSERT_EQ(i, next[t]);
+        ++next[t];
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_GE(next[t], before[t]) << "writer " << t;
+    }
+}
+
+// Blocks the writer thread inside its flush until released.
+class BlockedFlush {
+  public:
+    explicit BlockedFlush(FakeFileSystem& files) {
+        files.SetWriteHook([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            entered_ = true;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return released_; });
+        });
+    }
+    void WaitEntered() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
+};
+
+TEST_F(LogTest, LinesAppendedDuringTheWritersFlushSurviveTheClose) {
+    BlockedFlush blocked(files_);
+    sync_.script().Fail("WaitAny", 6);  // the writer's first wait ends at once: it flushes
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    blocked.WaitEntered();  // the writer is in the middle of writing the separator
+    LogWrite(L"appended during the flush");
+    EXPECT_TRUE(LogFlush(true));  // the other flush runs: this one writes nothing
+    std::thread closer([] { LogClose(platform::kInfinite); });
+    blocked.Release();
+    closer.join();
+
+    EXPECT_EQ(FileLines(), std::vector<std::wstring>{L"appended during the flush"});
+    EXPECT_EQ(files_.DiskFlushes(kPath), 1);
+}
+
+TEST_F(LogTest, CloseThatStopsWaitingLeavesTheWriterItsStateAndItsLines) {
+    BlockedFlush blocked(files_);
+    sync_.script().Fail("WaitAny", 6);
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    blocked.WaitEntered();
+    LogWrite(L"pending at the close");
+    LogClose(10);  // the writer is stuck in its flush: the close gives up waiting
+    EXPECT_FALSE(LogIsOpen());
+    LogWrite(L"dropped after the close");
+    blocked.Release();
+    // The writer ends on its own and writes what is pending.
+    while (files_.DiskFlushes(kPath) == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(FileLines(), std::vector<std::wstring>{L"pending at the close"});
+}
+
+TEST(ErrorTextTest, SystemTextWithoutLineBreakAndCode) {
+    platform::fake::FakeSystemText text;
+    text.Add(0x80004005u, L"Unspecified error\r\n");
+    platform::Platform p = platform::Get();
+    p.text = &text;
+    platform::ScopedPlatform use(p);
+    EXPECT_STREQ(ErrorText(5), L"Access is denied. (0x5)");
+    EXPECT_STREQ(ErrorText(0x80004005u), L"Unspecified error (0x80004005)");
+    EXPECT_STREQ(ErrorText(12345), L"");
+}
+
+TEST(ErrorTextTest, EachThreadHasItsOwnText) {
+    platform::fake::FakeSystemText text;
+    platform::Platform p = platform::Get();
+    p.text = &text;
+    platform::ScopedPlatform use(p);
+    std::atomic<int> mismatches{0};
+    auto render = [&mismatches](uint32_t code, const wchar_t* expected) {
+        for (int i = 0; i < 2000; ++i) {
+            const wchar_t* rendered = ErrorText(code);
+            if (std::wstring(rendered) != expected) {
+                ++mismatches;
+            }
+        }
+    };
+    std::thread other(render, 2, L"The system cannot find the file specified. (0x2)");
+    render(5, L"Access is denied. (0x5)");
+    other.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(ErrorTextTest, NativeTextOfAccessDenied) {
+    std::wstring text = ErrorText(5);
+    ASSERT_GT(text.size(), 6u);
+    EXPECT_EQ(text.substr(text.size() - 6), L" (0x5)");
+    EXPECT_NE(text[text.size() - 7], L'\n');
+    EXPECT_STREQ(ErrorText(0x2BADF00Du), L"");
+}
+
+TEST(LogCaptureTest, CapturesLinesWithoutTimestamps) {
+    LogCapture capture;
+    LogWrite(L"first %d", 1);
+    LogWriteError(L"second");
+    EXPECT_EQ(capture.Lines(), (std::vector<std::wstring>{L"first 1", L"ERROR: second"}));
+}
+
+}  // namespace
