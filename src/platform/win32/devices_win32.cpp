@@ -1,7 +1,8 @@
 #include "platform/win32/devices_win32.h"
 
-#include <setupapi.h>
 #include "platform/win32/windows_api.h"
+
+#include <setupapi.h>
 
 #include <cstddef>
 #include <cwchar>

@@ -1,7 +1,8 @@
 #include "platform/win32/shell_win32.h"
 
-#include <shlobj.h>
 #include "platform/win32/windows_api.h"
+
+#include <shlobj.h>
 
 namespace platform::win32 {
 
