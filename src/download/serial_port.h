@@ -3,9 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+namespace platform {
+class Event;
+class SerialDevice;
+}  // namespace platform
 
 class cSerialPort {
-public:
+  public:
     cSerialPort();
     ~cSerialPort();  // closes the port
     cSerialPort(const cSerialPort&) = delete;
@@ -23,6 +29,18 @@ public:
     bool Receive(uint8_t* buffer, uint32_t& count);
     // Receives one framed message with an n-byte payload, checks it and copies the payload.
     bool ReceiveWithCRC(uint32_t n, uint8_t* out);
+
+  private:
+    friend void CancelCurrentPort();
+    // Ends a pending write or read and waits until it has ended, so that no late completion
+    // can touch the caller's buffer after Send or Receive has returned.
+    void CancelPending();
+
+    std::unique_ptr<platform::SerialDevice> device_;  // the port handle and overlapped record
+    std::unique_ptr<platform::Event> ioEvent_;        // manual reset, the overlapped record's
+    // Auto reset; made anew by each Open. Written only under the current-port lock, so that a
+    // cancel from another thread never signals an event that is being closed.
+    std::unique_ptr<platform::Event> cancelEvent_;
 };
 
 // The process-wide current port: the port of the download in progress, or none.

@@ -5,6 +5,7 @@
 #include "platform/posix/files_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "platform/posix/shell_posix.h"
+#include "platform/posix/serial_posix.h"
 #include "platform/posix/sync_posix.h"
 #include "platform/posix/text_files_posix.h"
 
@@ -19,12 +20,14 @@ const Platform& Native() {
     static posix::PosixRegistry registry;
     static posix::PosixDeviceInterfaces devices;
     static posix::PosixTextFiles textFiles;
+    static posix::PosixSerialPorts serial;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
         p.sync = &sync;
         p.files = &files;
         p.text = &text;
+        p.serial = &serial;
         p.folders = &folders;
         p.registry = &registry;
         p.devices = &devices;

@@ -4,6 +4,7 @@
 #include "platform/win32/files_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/shell_win32.h"
+#include "platform/win32/serial_win32.h"
 #include "platform/win32/sync_win32.h"
 #include "platform/win32/text_files_win32.h"
 
@@ -18,12 +19,14 @@ const Platform& Native() {
     static win32::Win32Registry registry;
     static win32::Win32DeviceInterfaces devices;
     static win32::Win32TextFiles textFiles;
+    static win32::Win32SerialPorts serial;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
         p.sync = &sync;
         p.files = &files;
         p.text = &text;
+        p.serial = &serial;
         p.folders = &folders;
         p.registry = &registry;
         p.devices = &devices;

@@ -1,0 +1,325 @@
+#include "download/serial_port.h"
+
+#include <algorithm>
+#include <climits>
+#include <cwchar>
+#include <mutex>
+#include <string>
+
+#include "download/crc.h"
+#include "download/frame.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "platform/serial.h"
+#include "platform/sync.h"
+
+namespace {
+
+// No wait on the port lasts longer than this, a write or a read.
+constexpr uint32_t kWaitMs = 2000;
+// A reply is read into one buffer of this size.
+constexpr uint32_t kReplyBufferSize = 1024;
+constexpr uint32_t kFrameOverhead = 4;  // two flags and the FCS
+constexpr uint8_t kFlag = 0x7E;
+constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
+
+// The port of the download in progress. The lock is held while the reference changes, while a
+// port's cancel event is made or taken away, and while CancelCurrentPort signals: so a cancel
+// either signals a live event or finds none, and never one that is being closed.
+std::mutex g_currentLock;
+cSerialPort* g_current = nullptr;
+
+int AsLogInt(uint64_t value) {
+    return static_cast<int>(std::min<uint64_t>(value, INT_MAX));
+}
+
+// "\\.\" followed by name, in a buffer of kMaxPath characters. False when the path (with its
+// terminator) does not fit; the buffer then holds the path cut to kMaxPath - 1 characters.
+bool BuildDevicePath(const wchar_t* name, wchar_t (&path)[platform::kMaxPath]) {
+    const size_t prefixLength = std::wcslen(kDevicePrefix);
+    const size_t nameLength = std::wcslen(name);
+    const size_t room = platform::kMaxPath - 1 - prefixLength;
+    const size_t copied = std::min(nameLength, room);
+    std::wmemcpy(path, kDevicePrefix, prefixLength);
+    std::wmemcpy(path + prefixLength, name, copied);
+    path[prefixLength + copied] = L'\0';
+    return nameLength <= room;
+}
+
+}  // namespace
+
+cSerialPort::cSerialPort() = default;
+
+cSerialPort::~cSerialPort() {
+    {
+        // A port that dies while still current must not be reachable by a later cancel.
+        std::lock_guard<std::mutex> lock(g_currentLock);
+        if (g_current == this) {
+            g_current = nullptr;
+        }
+    }
+    Close();
+}
+
+bool cSerialPort::IsOpen() const {
+    return device_ != nullptr;
+}
+
+bool cSerialPort::Open(const wchar_t* name) {
+    Close();
+    if (name == nullptr) {
+        name = L"";
+    }
+    const platform::Platform& p = platform::Get();
+    platform::ErrorCode error = 0;
+
+    ioEvent_ = p.sync->CreateEvent(true, true, &error);
+    if (!ioEvent_) {
+        return false;
+    }
+
+    wchar_t path[platform::kMaxPath];
+    if (!BuildDevicePath(name, path)) {
+        // A path longer than MAX_PATH is refused as the system refuses it, without a call.
+        LogWrite(L"cSerialPort.Open: Unable to open port %ls. ErrorCode: %d", path,
+                 AsLogInt(platform::error::kFilenameExcedRange));
+        Close();
+        return false;
+    }
+    device_ = p.serial->Open(path, ioEvent_.get(), &error);
+    if (!device_) {
+        LogWrite(L"cSerialPort.Open: Unable to open port %ls. ErrorCode: %d", path,
+                 AsLogInt(error));
+        Close();
+        return false;
+    }
+
+    platform::SerialState dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if ((error = device_->GetState(&dcb)) != 0) {
+        LogWrite(L"cSerialPort.Open: GetCommState error %d", AsLogInt(error));
+        Close();
+        return false;
+    }
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = platform::serial::kNoParity;
+    dcb.StopBits = platform::serial::kOneStopBit;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 1;
+    dcb.fDtrControl = platform::serial::kDtrEnable;
+    dcb.fDsrSensitivity = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fAbortOnError = 0;
+    if ((error = device_->SetState(dcb)) != 0) {
+        LogWrite(L"cSerialPort.Open: SetCommState error %d", AsLogInt(error));
+        Close();
+        return false;
+    }
+
+    // A read sets no limit on the wait for its first byte and ends once the line has been quiet
+    // for 2 ms after a byte; the 2000 ms wait bounds it. A write may take 1000 ms a byte plus 1.
+    const platform::SerialTimeouts timeouts{2, 0, 0, 1000, 1};
+    if ((error = device_->SetTimeouts(timeouts)) != 0) {
+        LogWrite(L"cSerialPort.Open: SetCommTimeouts error %d", AsLogInt(error));
+        Close();
+        return false;
+    }
+
+    device_->Purge(platform::serial::kPurgeTxAbort | platform::serial::kPurgeRxAbort |
+                   platform::serial::kPurgeTxClear | platform::serial::kPurgeRxClear);
+
+    std::unique_ptr<platform::Event> cancel = p.sync->CreateEvent(false, false, &error);
+    if (!cancel) {
+        LogWrite(L"cSerialPort.Open: Unable to create Cancel Event, error %d", AsLogInt(error));
+        Close();
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_currentLock);
+        cancelEvent_ = std::move(cancel);
+    }
+    LogWrite(L"Port %ls is opened.", name);
+    return true;
+}
+
+void cSerialPort::Close() {
+    device_.reset();
+    ioEvent_.reset();
+    std::unique_ptr<platform::Event> cancel;
+    {
+        std::lock_guard<std::mutex> lock(g_currentLock);
+        cancel = std::move(cancelEvent_);
+    }
+    // Closed outside the lock: no cancel can reach it any more.
+}
+
+void cSerialPort::CancelPending() {
+    device_->CancelIo();
+    uint32_t ignored = 0;
+    device_->GetResult(true, &ignored);
+}
+
+bool cSerialPort::Send(const uint8_t* bytes, uint32_t count) {
+    if (!device_) {
+        return false;
+    }
+    if (bytes == nullptr && count > 0) {
+        return false;
+    }
+    const platform::IoStartResult start = device_->StartWrite(bytes, count);
+    if (start.status == platform::IoStart::kDone) {
+        return start.count == count;
+    }
+    if (start.status == platform::IoStart::kFailed) {
+        LogWrite(L"SerialPort.Send: WriteFile failed with %d", AsLogInt(start.error));
+        return false;
+    }
+
+    const platform::IoWaitResult wait = device_->Wait(cancelEvent_.get(), kWaitMs);
+    switch (wait.status) {
+        case platform::IoWait::kIoDone: {
+            uint32_t written = 0;
+            if (platform::ErrorCode error = device_->GetResult(true, &written); error != 0) {
+                LogWrite(L"SerialPort.Send: GetOverlappedResult failed with %d", AsLogInt(error));
+                return false;
+            }
+            return written == count;
+        }
+        case platform::IoWait::kTimeout:
+            LogWrite(L"SerialPort.Send: Sending timed out.");
+            break;
+        case platform::IoWait::kCancelled:
+            LogWrite(L"SerialPort.Send: Operation cancelled.");
+            break;
+        case platform::IoWait::kFailed:
+            LogWrite(L"SerialPort.Send: WaitForMultipleObjects failed with %d",
+                     AsLogInt(wait.code));
+            break;
+        case platform::IoWait::kOther:
+            LogWrite(L"SerialPort.Send: WaitForMultipleObjects returned %d",
+                     static_cast<int>(wait.code));
+            break;
+    }
+    CancelPending();
+    return false;
+}
+
+bool cSerialPort::Receive(uint8_t* buffer, uint32_t& count) {
+    if (!device_) {
+        return false;
+    }
+    const uint32_t requested = count;
+    count = 0;
+    if (buffer == nullptr && requested > 0) {
+        return false;
+    }
+    const platform::IoStartResult start = device_->StartRead(buffer, requested);
+    if (start.status == platform::IoStart::kDone) {
+        count = std::min(start.count, requested);
+        return true;
+    }
+    if (start.status == platform::IoStart::kFailed) {
+        LogWrite(L"SerialPort.Receive: ReadFile failed with %d", AsLogInt(start.error));
+        return false;
+    }
+
+    const platform::IoWaitResult wait = device_->Wait(cancelEvent_.get(), kWaitMs);
+    switch (wait.status) {
+        case platform::IoWait::kIoDone: {
+            uint32_t got = 0;
+            if (platform::ErrorCode error = device_->GetResult(false, &got); error != 0) {
+                LogWrite(L"SerialPort.Receive: GetOverlappedResult failed with %d",
+                         AsLogInt(error));
+                return false;
+            }
+            count = std::min(got, requested);
+            return true;
+        }
+        case platform::IoWait::kTimeout: {
+            LogWrite(L"SerialPort.Receive: Receiving timed out.");
+            uint32_t got = 0;
+            if (device_->GetResult(false, &got) == 0) {
+                got = std::min(got, requested);
+                LogWrite(L"SerialPort.Receive: Received %d bytes only.", AsLogInt(got));
+                if (got > 0) {
+                    TraceFrame(L"Rcvd: ", buffer, got);
+                }
+            }
+            break;
+        }
+        case platform::IoWait::kCancelled:
+            LogWrite(L"SerialPort.Receive: Operation cancelled.");
+            break;
+        case platform::IoWait::kFailed:
+            LogWrite(L"SerialPort.Receive: WaitForMultipleObjects failed with %d",
+                     AsLogInt(wait.code));
+            break;
+        case platform::IoWait::kOther:
+            LogWrite(L"SerialPort.Receive: WaitForMultipleObjects returned %d",
+                     static_cast<int>(wait.code));
+            break;
+    }
+    CancelPending();
+    return false;
+}
+
+bool cSerialPort::ReceiveWithCRC(uint32_t n, uint8_t* out) {
+    if (!device_) {
+        return false;
+    }
+    if (out == nullptr && n > 0) {
+        return false;
+    }
+    const uint64_t wanted = uint64_t{n} + kFrameOverhead;
+    const uint32_t required = static_cast<uint32_t>(std::min<uint64_t>(wanted, kReplyBufferSize));
+    uint8_t reply[kReplyBufferSize];
+    uint32_t got = required;
+    if (!Receive(reply, got)) {
+        return false;
+    }
+    if (got > 0) {
+        TraceFrame(L"Rcvd: ", reply, got);
+    }
+    if (got < required) {
+        LogWrite(L"SerialPort.ReceiveWithCRC: Received only %d bytes, %d is the required amount",
+                 AsLogInt(got), AsLogInt(required));
+        return false;
+    }
+    if (reply[0] != kFlag) {
+        LogWrite(L"SerialPort.ReceiveWithCRC: Not found wrapping 0x7E at the start of response.");
+        return false;
+    }
+    if (reply[required - 1] != kFlag) {
+        LogWrite(L"SerialPort.ReceiveWithCRC: Not found wrapping 0x7E at the end of response.");
+        return false;
+    }
+    if (wanted > kReplyBufferSize) {
+        // A payload this long cannot fit the reply buffer with its FCS and flags: the frame
+        // cannot be whole, and checking it would read past the buffer.
+        LogWrite(L"SerialPort.ReceiveWithCRC: Received only %d bytes, %d is the required amount",
+                 AsLogInt(got), AsLogInt(wanted));
+        return false;
+    }
+    const uint16_t fcs = static_cast<uint16_t>(reply[n + 1] | (reply[n + 2] << 8));
+    if (Crc16(reply + 1, n) != fcs) {
+        LogWrite(L"SerialPort.ReceiveWithCRC: Invalid CRC of the response.");
+        return false;
+    }
+    std::copy(reply + 1, reply + 1 + n, out);
+    return true;
+}
+
+void SetCurrentPort(cSerialPort* port) {
+    std::lock_guard<std::mutex> lock(g_currentLock);
+    g_current = port;
+}
+
+void CancelCurrentPort() {
+    std::lock_guard<std::mutex> lock(g_currentLock);
+    if (g_current != nullptr && g_current->cancelEvent_) {
+        g_current->cancelEvent_->Set();
+    }
+}
