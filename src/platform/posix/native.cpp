@@ -3,6 +3,7 @@
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/devices_posix.h"
 #include "platform/posix/files_posix.h"
+#include "platform/posix/images_posix.h"
 #include "platform/posix/registry_posix.h"
 #include "platform/posix/shell_posix.h"
 #include "platform/posix/serial_posix.h"
@@ -28,6 +29,7 @@ const Platform& Native() {
         p.files = &files;
         p.text = &text;
         p.serial = &serial;
+        p.images = posix::NativeImageFiles();
         p.folders = &folders;
         p.registry = &registry;
         p.devices = &devices;

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 #include "platform/win32/devices_win32.h"
 #include "platform/win32/files_win32.h"
+#include "platform/win32/images_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/serial_win32.h"
@@ -27,6 +28,7 @@ const Platform& Native() {
         p.files = &files;
         p.text = &text;
         p.serial = &serial;
+        p.images = win32::NativeImageFiles();
         p.folders = &folders;
         p.registry = &registry;
         p.devices = &devices;
