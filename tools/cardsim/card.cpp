@@ -336,6 +336,7 @@ void cCard::OnData(const uint8_t* bytes, size_t count) {
         m_sha.Update(bytes, count);
     }
     m_received += static_cast<uint32_t>(count);
+    ++m_reads;
     m_lastByte = m_lastActivity;
     const Fault* stall = FindFault(FaultPoint::kStall);
     if (stall != nullptr && !m_stallDone && m_received >= m_size / 2 && m_received < m_size) {
@@ -397,6 +398,7 @@ void cCard::AcceptPre1(uint32_t size) {
 void cCard::AcceptPre2() {
     m_received = 0;
     m_firstChunk = 0;
+    m_reads = 0;
     m_stallDone = false;
     m_sha = cSha256();
     if (!m_options.outDir.empty()) {
@@ -434,9 +436,10 @@ void cCard::FinishImage() {
     std::chrono::duration<double> seconds = m_lastByte - m_firstByte;
     uint64_t timed = m_size - m_firstChunk;
     m_log.Line(
-        "%s received: %u bytes, sha256 %s, %s MB/s (%llu bytes in %.6f s after the first read)%s",
+        "%s received: %u bytes, sha256 %s, %s MB/s (%llu bytes in %.6f s after the first read; "
+        "%zu reads)%s",
         ImageName(), m_size, m_sha.HexDigest().c_str(), Throughput(timed, seconds.count()).c_str(),
-        static_cast<unsigned long long>(timed), seconds.count(), saved.c_str());
+        static_cast<unsigned long long>(timed), seconds.count(), m_reads, saved.c_str());
     ++m_loadImages;
     m_loadBytes += m_size;
     m_loadTimedBytes += timed;

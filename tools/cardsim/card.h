@@ -87,6 +87,7 @@ class cCard {
     uint32_t m_size = 0;
     uint32_t m_received = 0;
     size_t m_firstChunk = 0;
+    size_t m_reads = 0;
     Clock::time_point m_firstByte;
     Clock::time_point m_lastByte;
     bool m_stallDone = false;
