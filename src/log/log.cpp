@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -102,15 +103,16 @@ void CopyBounded(wchar_t* target, size_t size, const wchar_t* source) {
 // The UTF-16 code units of a line: one per character where wchar_t is UTF-16, and two for a
 // character beyond the basic plane where it is UTF-32.
 size_t Utf16Units(const wchar_t* line, size_t length) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        return length;
-    } else {
-        size_t units = length;
-        for (size_t i = 0; i < length; ++i) {
-            units += static_cast<uint32_t>(line[i]) > 0xFFFF ? 1 : 0;
-        }
-        return units;
+#if WCHAR_MAX > 0xFFFF
+    size_t units = length;
+    for (size_t i = 0; i < length; ++i) {
+        units += static_cast<uint32_t>(line[i]) > 0xFFFF ? 1 : 0;
     }
+    return units;
+#else
+    static_cast<void>(line);
+    return length;
+#endif
 }
 
 // Writes the first maxBytes bytes of the line's UTF-16LE encoding to out.
