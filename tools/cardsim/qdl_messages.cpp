@@ -13,9 +13,9 @@ namespace {
 
 constexpr char kProtocolName[] = "QCOM high speed protocol hst";
 
-void PutLe32(Bytes& out, uint32_t value) {
+void PutLe32(uint8_t* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 
@@ -93,26 +93,28 @@ bool Unstuff(const Bytes& frame, Bytes& out) {
 }
 
 Bytes InitialPayload(int generation) {
-    Bytes p{0x01};
-    p.insert(p.end(), kProtocolName, kProtocolName + std::strlen(kProtocolName));
-    p.insert(p.end(), 4, 0x00);
-    uint8_t version = generation == 1 ? 0x04 : 0x05;
-    p.push_back(version);
-    p.push_back(version);
-    p.push_back(0x30);
+    Bytes p(36, 0x00);
+    p[0] = 0x01;
+    std::memcpy(&p[1], kProtocolName, sizeof kProtocolName - 1);
+    p[33] = p[34] = generation == 1 ? 0x04 : 0x05;
+    p[35] = 0x30;
     return p;
 }
 
 Bytes Pre1Payload(uint8_t type, uint32_t size) {
-    Bytes p{0x25, type};
-    PutLe32(p, size);
-    p.insert(p.end(), {0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00});
+    Bytes p(13, 0x00);
+    p[0] = 0x25;
+    p[1] = type;
+    PutLe32(&p[2], size);
+    p[6] = 0x01;
+    p[10] = 0x04;
     return p;
 }
 
 Bytes Pre2Payload(uint32_t size) {
-    Bytes p{0x27, 0, 0, 0, 0, 0, 0};
-    PutLe32(p, size);
+    Bytes p(11, 0x00);
+    p[0] = 0x27;
+    PutLe32(&p[7], size);
     return p;
 }
 
@@ -123,10 +125,7 @@ Bytes FinalPayload() {
 Bytes InitialAnswerPayload(int32_t preference) {
     Bytes p(49, 0x00);
     p[0] = 0x02;
-    uint32_t value = static_cast<uint32_t>(preference);
-    for (int i = 0; i < 4; ++i) {
-        p[25 + i] = static_cast<uint8_t>(value >> (8 * i));
-    }
+    PutLe32(&p[25], static_cast<uint32_t>(preference));
     return p;
 }
 
