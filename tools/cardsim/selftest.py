@@ -80,7 +80,7 @@ def stuff(frame):
 class Card:
     """One cardsim process and the host's end of its pty."""
 
-    def __init__(self, args, idle=2.0):
+    def __init__(self, args, idle=3.0):
         self.dir = tempfile.TemporaryDirectory(prefix="cardsim-selftest-")
         d = self.dir.name
         self.link = os.path.join(d, "com7", "QDLService")
