@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cardsim: %s\n%s", error.c_str(), kUsage);
         return 2;
     }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     cTranscript transcript;
     if (!transcript.Open(options.transcript, error) ||
         (!options.outDir.empty() && !MakeFolders(options.outDir, error))) {

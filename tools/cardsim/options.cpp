@@ -28,7 +28,11 @@ const char kUsage[] =
     "                        IMAGE is AMSS, APPS or UQCN; KIND is firstbyte[:VALUE], noflag,\n"
     "                        badfcs, split[:MS], extra[:COUNT], noreply, stuffed, late[:MS];\n"
     "                        @LOAD limits it to that load (1-based), else every load\n"
-    "The pty's slave path is printed on the first line of standard output.\n"
+    "  --help                print this text\n"
+    "The pty's slave path is printed on the first line of standard output. The transcript\n"
+    "shows every message received and sent in hexadecimal, each image's size, SHA-256 and\n"
+    "throughput (image bytes between the first and the last read of the image), every\n"
+    "injected fault (FAULT:) and every breach of the protocol by the host (VIOLATION:).\n"
     "Exit status 0 when the required number of loads completed without a fault in the\n"
     "protocol, 1 otherwise, 2 on a bad command line.\n";
 
@@ -150,6 +154,10 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            return true;
+        }
         if (name == "--stay") {
             options.stay = true;
             continue;

@@ -38,6 +38,7 @@ struct Options {
     int resyncMs = 2500;
     int loads = 0;  // 0: end after the first completed load
     bool stay = false;
+    bool help = false;
     std::vector<Fault> faults;
 };
 
