@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -27,23 +26,6 @@ std::string Throughput(uint64_t bytes, double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / seconds / 1e6);
     return text;
-}
-
-// Names the message the bytes are, when they are one of the host's, else "".
-const char* Identify(const Bytes& b) {
-    if (b.size() == qdl::kInitialSize && b[1] == 0x01) {
-        return "the initial message";
-    }
-    if (b.size() == qdl::kPre1Size && b[1] == 0x25) {
-        return "a PreFirmware message 1";
-    }
-    if (b.size() == qdl::kPre2Size && b[0] == 0x27) {
-        return "a PreFirmware message 2";
-    }
-    if (b.size() == qdl::kFinalSize && b[1] == 0x29) {
-        return "the final message";
-    }
-    return "";
 }
 
 }  // namespace
@@ -102,58 +84,6 @@ int cCard::Run() {
         }
     }
     return m_completed >= std::max(1, m_options.loads) ? 0 : 1;
-}
-
-size_t cCard::Needed() const {
-    switch (m_stage) {
-        case Stage::kInitial:
-            return qdl::kInitialSize;
-        case Stage::kPre1:
-            return qdl::kPre1Size;
-        case Stage::kPre2:
-            return qdl::kPre2Size;
-        case Stage::kFinal:
-            return qdl::kFinalSize;
-        case Stage::kData:
-            break;
-    }
-    return 0;
-}
-
-std::string cCard::Expected() const {
-    switch (m_stage) {
-        case Stage::kInitial:
-            return "the initial message";
-        case Stage::kPre1:
-            return std::string("PreFirmware message 1 of ") + ImageName();
-        case Stage::kPre2:
-            return std::string("PreFirmware message 2 of ") + ImageName();
-        case Stage::kData:
-            return std::string("the data of ") + ImageName();
-        case Stage::kFinal:
-            return "the final message";
-    }
-    return "";
-}
-
-// The message the card expects, made to agree with got where the host chooses a value (the
-// image size in PreFirmware message 1).
-Bytes cCard::ExpectedBytes(const Bytes& got) const {
-    switch (m_stage) {
-        case Stage::kInitial:
-            return qdl::Framed(qdl::InitialPayload(m_options.generation));
-        case Stage::kPre1: {
-            uint32_t size = got.size() >= 7 ? qdl::ReadLe32(got.data() + 3) : 0;
-            return qdl::Framed(qdl::Pre1Payload(qdl::kImages[m_image].type, size));
-        }
-        case Stage::kPre2:
-            return qdl::Unframed(qdl::Pre2Payload(m_size));
-        case Stage::kFinal:
-            return qdl::Framed(qdl::FinalPayload());
-        case Stage::kData:
-            break;
-    }
-    return {};
 }
 
 bool cCard::ReadInput() {
@@ -254,59 +184,6 @@ bool cCard::TryAccept() {
             break;
     }
     return true;
-}
-
-// Says what was wrong with the bytes gathered for a message, once the line has gone quiet.
-void cCard::Diagnose() {
-    Bytes got;
-    got.swap(m_pending);
-    size_t total = m_pendingTotal;
-    m_pendingTotal = 0;
-    m_judging = false;
-    Bytes expected = ExpectedBytes(got);
-    std::string what =
-        "expected " + Expected() + " (" + std::to_string(expected.size()) + " bytes), ";
-    std::string reason;
-    Bytes unstuffed;
-    if (total == expected.size()) {
-        if (m_stage == Stage::kPre1 && got[0] == qdl::kFlag && got[1] == 0x25 &&
-            got[2] != qdl::kImages[m_image].type) {
-            const char* other = "an unknown image";
-            for (const qdl::ImageKind& kind : qdl::kImages) {
-                if (kind.type == got[2]) {
-                    other = kind.name;
-                }
-            }
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "image type is %u (%s), expected %u: the images go AMSS, APPS%s", got[2],
-                          other, qdl::kImages[m_image].type,
-                          m_options.generation == 2 ? ", UQCN" : "");
-            reason = text;
-        } else {
-            std::vector<qdl::Field> fields = m_stage == Stage::kInitial ? qdl::kInitialFields
-                                             : m_stage == Stage::kPre1  ? qdl::kPre1Fields
-                                             : m_stage == Stage::kPre2  ? qdl::kPre2Fields
-                                                                        : qdl::kFinalFields;
-            reason = qdl::Difference(got, expected, m_stage != Stage::kPre2, fields);
-            if (reason.empty() && m_stage == Stage::kPre1) {
-                reason = "image size is 0";
-            }
-        }
-        reason = Expected() + ": " + reason + ": " + qdl::Hex(got);
-    } else if (total == got.size() &&
-               std::find(got.begin(), got.end(), qdl::kEscape) != got.end() &&
-               qdl::Unstuff(got, unstuffed) && unstuffed == ExpectedBytes(unstuffed)) {
-        reason = what + "got it byte-stuffed as " + std::to_string(total) +
-                 " bytes (0x7E/0x7D escaped with 0x7D); the protocol sends every byte as it is: " +
-                 qdl::Hex(got);
-    } else if (total == got.size() && *Identify(got) != '\0') {
-        reason = what + "got " + Identify(got) + " (" + std::to_string(total) +
-                 " bytes): " + qdl::Hex(got);
-    } else {
-        reason = what + "got " + std::to_string(total) + " bytes: " + qdl::Hex(got);
-    }
-    FailLoad(reason, true);
 }
 
 void cCard::OnData(const uint8_t* bytes, size_t count) {
@@ -490,92 +367,4 @@ void cCard::Finish(const char* reason) {
     }
     m_log.Line("end (%s): %d loads complete, %d failed", reason, m_completed, m_failed);
     m_done = true;
-}
-
-const Fault* cCard::FindFault(FaultPoint point) const {
-    for (const Fault& f : m_options.faults) {
-        bool image = point == FaultPoint::kInitial || f.image == static_cast<int>(m_image);
-        if (f.point == point && image && (f.load == 0 || f.load == m_load)) {
-            return &f;
-        }
-    }
-    return nullptr;
-}
-
-void cCard::Reply(FaultPoint point, const char* name, Bytes payload) {
-    const Fault* fault = FindFault(point);
-    Bytes frame = qdl::Framed(payload);
-    if (fault != nullptr) {
-        m_faultThisLoad = true;
-        m_log.Line("FAULT: %s", Describe(*fault).c_str());
-        switch (fault->kind) {
-            case FaultKind::kFirstByte:
-                payload[0] = static_cast<uint8_t>(fault->arg);
-                frame = qdl::Framed(payload);
-                break;
-            case FaultKind::kNoFlag:
-                frame[0] = 0x00;
-                break;
-            case FaultKind::kBadFcs:
-                frame[frame.size() - 3] ^= 0xFF;
-                break;
-            case FaultKind::kStuffed:
-                // An unexamined byte becomes 0x7E when nothing else would be escaped, so the
-                // stuffed frame always differs from the plain one.
-                if (qdl::Stuffed(frame) == frame) {
-                    payload[1] = qdl::kFlag;
-                    frame = qdl::Framed(payload);
-                }
-                frame = qdl::Stuffed(frame);
-                break;
-            case FaultKind::kExtra:
-                frame.insert(frame.end(), static_cast<size_t>(fault->arg), 0x55);
-                break;
-            case FaultKind::kNoReply:
-                m_log.Line("not sent: %s", name);
-                return;
-            case FaultKind::kLate:
-                Pause(fault->arg);
-                break;
-            case FaultKind::kSplit: {
-                size_t half = frame.size() / 2;
-                if (WriteLine(frame.data(), half)) {
-                    m_log.Line("sent %s, part 1 (%zu bytes): %s", name, half,
-                               qdl::Hex(frame.data(), half).c_str());
-                }
-                Pause(fault->arg);
-                if (WriteLine(frame.data() + half, frame.size() - half)) {
-                    m_log.Line("sent %s, part 2 (%zu bytes): %s", name, frame.size() - half,
-                               qdl::Hex(frame.data() + half, frame.size() - half).c_str());
-                }
-                m_lastActivity = Clock::now();
-                return;
-            }
-            case FaultKind::kStall:
-                break;
-        }
-    }
-    if (WriteLine(frame.data(), frame.size())) {
-        m_log.Line("sent %s (%zu bytes): %s", name, frame.size(), qdl::Hex(frame).c_str());
-    }
-    m_lastActivity = Clock::now();
-}
-
-// One write() call: the host takes a reply from a single read.
-bool cCard::WriteLine(const uint8_t* bytes, size_t count) {
-    ssize_t n = write(m_line, bytes, count);
-    if (n == static_cast<ssize_t>(count)) {
-        return true;
-    }
-    if (n < 0) {
-        m_log.Line("ERROR: writing %zu bytes to the pty failed: %s", count, std::strerror(errno));
-    } else {
-        m_log.Line("ERROR: the pty took only %zd of %zu bytes in one write", n, count);
-    }
-    return false;
-}
-
-void cCard::Pause(long ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    m_lastActivity = Clock::now();
 }
