@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <cwctype>
 #include <new>
 
 #include "platform/posix/errno_map.h"
@@ -58,7 +57,7 @@ void MakeRaw(termios& t) {
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag |= CREAD | CLOCAL;
-    t.c_cc[VMIN] = 0;
+    t.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when nothing has arrived
     t.c_cc[VTIME] = 0;
 }
 
@@ -309,8 +308,12 @@ class PosixSerialDevice : public SerialDevice {
             if (n < 0 && errno == EINTR) {
                 continue;
             }
+            if (n == 0 && op_ == Op::kRead && HungUp()) {
+                End(error::kBrokenPipe);  // the other side of the line is gone
+                return;
+            }
             if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-                break;  // nothing more now (a raw tty read gives 0 when it has nothing)
+                break;  // nothing more now
             }
             // EIO: the other side of the line is gone.
             if (errno == EIO) {
@@ -323,6 +326,12 @@ class PosixSerialDevice : public SerialDevice {
         if (done_ == requested_ || Now() >= OpDeadline()) {
             End(0);
         }
+    }
+
+    // A tty whose other side has closed reads as end of file and polls as hung up.
+    bool HungUp() const {
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
     }
 
     // Polls until something is ready or the deadline; false with errno when poll fails.
@@ -376,7 +385,9 @@ std::string SerialDevicePath(const std::wstring& devicePath) {
             if (c == L'\\') {
                 break;
             }
-            c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+            if (c >= L'A' && c <= L'Z') {
+                c = static_cast<wchar_t>(c - L'A' + L'a');  // as Wine names dosdevices entries
+            }
         }
     }
     std::replace(rest.begin(), rest.end(), L'\\', L'/');
