@@ -6,9 +6,12 @@
 #include "platform/platform.h"
 
 bool FindGobiDevice(DeviceMatch& match) {
+    platform::DeviceInterfaces* devices = platform::Get().devices;
+    if (devices == nullptr) {
+        return false;
+    }
     platform::ErrorCode error = platform::error::kSuccess;
-    const std::unique_ptr<platform::DeviceInterfaceSet> set =
-        platform::Get().devices->OpenPresentComPorts(&error);
+    const std::unique_ptr<platform::DeviceInterfaceSet> set = devices->OpenPresentComPorts(&error);
     if (set == nullptr) {
         return false;
     }

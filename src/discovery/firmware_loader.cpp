@@ -65,7 +65,7 @@ bool cFirmwareLoader::ReadFileNames(const wchar_t* vendor, FirmwareFileSet& file
 
     const platform::Platform& os = platform::Get();
     std::wstring folder;
-    if (os.folders->CommonAppData(&folder) != platform::error::kSuccess) {
+    if (os.folders == nullptr || os.folders->CommonAppData(&folder) != platform::error::kSuccess) {
         LogWrite(L"cFirmwareLoader::ReadFileNames: SHGetFolderPath(CSIDL_COMMON_APPDATA) -> error");
         return false;
     }
@@ -73,7 +73,8 @@ bool cFirmwareLoader::ReadFileNames(const wchar_t* vendor, FirmwareFileSet& file
     LogWrite(L"Reading %ls", path.c_str());
 
     platform::ErrorCode error = platform::error::kSuccess;
-    std::unique_ptr<platform::TextFile> file = os.textFiles->OpenForReading(path, &error);
+    std::unique_ptr<platform::TextFile> file =
+        os.textFiles != nullptr ? os.textFiles->OpenForReading(path, &error) : nullptr;
     if (file == nullptr) {
         LogWrite(L"Unable to open options file: %ls", path.c_str());
         return false;

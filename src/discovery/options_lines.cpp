@@ -48,7 +48,8 @@ bool OptionsLineReader::ReadAnsiLine(std::wstring* line) {
     }
     // A widening that fails, or that would not fit the 260 characters, leaves the line empty.
     std::wstring wide;
-    if (platform::Get().textFiles->WidenAnsi(bytes, length, &wide) == platform::error::kSuccess &&
+    platform::TextFiles* files = platform::Get().textFiles;
+    if (files != nullptr && files->WidenAnsi(bytes, length, &wide) == platform::error::kSuccess &&
         wide.size() < kLineChars) {
         *line = std::move(wide);
     }

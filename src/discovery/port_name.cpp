@@ -45,9 +45,13 @@ bool GetQdlPortName(const DeviceMatch& match, std::wstring* port) {
     if (!DeviceParametersKey(match, &keyPath)) {
         return false;
     }
+    platform::Registry* registry = platform::Get().registry;
+    if (registry == nullptr) {
+        return false;
+    }
     platform::ErrorCode error = platform::error::kSuccess;
     const std::unique_ptr<platform::RegistryKey> key =
-        platform::Get().registry->OpenLocalMachineKey(keyPath, &error);
+        registry->OpenLocalMachineKey(keyPath, &error);
     if (key == nullptr) {
         return false;
     }

@@ -26,13 +26,6 @@ void ExpectUntouched(const DeviceMatch& match) {
     EXPECT_STREQ(match.InterfacePath, L"earlier");
 }
 
-TEST(DeviceReferenceTest, DownloadModeIsTheComplementOfThePositionLessOne) {
-    for (int32_t k = 1; k <= static_cast<int32_t>(kCatalogueSize); ++k) {
-        EXPECT_EQ(DownloadModeReference(k), -k);
-        EXPECT_EQ(ModemModeReference(k), k);
-    }
-}
-
 TEST(MatchInterfacePathTest, MatchesTheCatalogue) {
     struct Case {
         std::wstring path;

@@ -33,7 +33,6 @@
 #include "platform/platform.h"
 #include "platform/posix/devices_posix.h"
 #include "platform/posix/registry_posix.h"
-#include "platform/posix/shell_posix.h"
 #include "platform/posix/text_files_posix.h"
 #endif
 
@@ -103,15 +102,6 @@ TEST(PosixTextFilesTest, ReadsAndSeeksAFileAtItsHostPath) {
     std::wstring wide;
     EXPECT_EQ(files.WidenAnsi("a\xe4\x80\x81", 4, &wide), 0u);
     EXPECT_EQ(wide, L"a\u00e4\u20ac\u0081");
-}
-
-TEST(PosixShellFoldersTest, AreTheDefaultWindowsFolders) {
-    platform::posix::PosixShellFolders folders;
-    std::wstring folder;
-    EXPECT_EQ(folders.CommonAppData(&folder), 0u);
-    EXPECT_EQ(folder, L"C:\\ProgramData");
-    EXPECT_EQ(folders.ProgramFiles(&folder), 0u);
-    EXPECT_EQ(folder, L"C:\\Program Files");
 }
 
 TEST(PosixRegistryTest, ReadsValuesFromTheRegistryFolder) {
