@@ -1,0 +1,327 @@
+#!/usr/bin/env python3
+"""qdlload against cardsim over a pty: whole downloads into a simulated Gobi 1000 and Gobi 2000
+card, the images the card received compared with the files, the firmware preference, and
+failing loads with their exact log lines, exit codes and closing lines.
+
+Host:    qdlload_cardsim_test.py --cardsim CARDSIM --qdlload QDLLOAD
+Windows: qdlload_cardsim_test.py --cardsim CARDSIM --qdlload WINE_RUN PREFIX QDLLOAD.EXE
+             --wine-prefix PREFIX --scenarios wine
+On the host the COM port's device path is found under $DOVRAND_DOSDEVICES and drive C: under
+$DOVRAND_DRIVES/c, both set to folders of this test; under Wine the port is linked into the
+prefix's dosdevices and the preferred images are put into its Program Files (x86).
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+PORT_HOST = "COM7"
+PORT_WINE = "COM41"  # not used by the other tests that share the prefix
+VENDOR = "QdlloadTest"
+TIMESTAMP = re.compile(r"^\d\d-\d\d-\d{4} \d\d:\d\d:\d\d:\d{4} ")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def log_lines(path):
+    """The log's lines without timestamps; frame traces left out."""
+    with open(path, "rb") as f:
+        data = f.read()
+    check(data[:2] == b"\xff\xfe", "the log starts with FF FE")
+    lines = []
+    for line in data[2:].decode("utf-16-le").split("\r\n"):
+        if not line:
+            continue
+        check(TIMESTAMP.match(line), "a log line without timestamp: %r" % line)
+        line = line[25:]
+        if line.startswith(("Send: ", "Rcvd: ", "      ")):
+            continue
+        lines.append(line)
+    return lines
+
+
+def expect_in_order(lines, expected):
+    """Every expected line (a string, or a compiled pattern) appears, in this order."""
+    at = 0
+    for want in expected:
+        while at < len(lines):
+            line = lines[at]
+            at += 1
+            if (want.fullmatch(line) if hasattr(want, "fullmatch") else line == want):
+                break
+        else:
+            raise Failure("log line %r missing (in order); the log:\n  %s" %
+                          (getattr(want, "pattern", want), "\n  ".join(lines)))
+
+
+class Run:
+    def __init__(self, args, root):
+        self.args = args
+        self.root = root
+        self.wine = args.wine_prefix is not None
+        self.port = PORT_WINE if self.wine else PORT_HOST
+        if self.wine:
+            self.dosdevices = os.path.join(args.wine_prefix, "dosdevices")
+            self.program_files = os.path.join(args.wine_prefix, "drive_c", "Program Files (x86)")
+            self.program_files_win = "C:\\Program Files (x86)"
+        else:
+            self.dosdevices = os.path.join(root, "dosdevices")
+            self.drives = os.path.join(root, "drives")
+            self.program_files = os.path.join(self.drives, "c", "Program Files")
+            self.program_files_win = "C:\\Program Files"
+        self.link = os.path.join(self.dosdevices, self.port.lower(), "QDLService")
+        self.firmware = os.path.join(root, "firmware")
+        os.makedirs(self.firmware)
+        self.images = {}
+        for name, size in (("AMSS", 1000008), ("APPS", 300000), ("UQCN", 65536)):
+            self.images[name] = self.make_file(os.path.join(self.firmware, name + ".mbn"), size)
+
+    @staticmethod
+    def make_file(path, size):
+        data = os.urandom(size)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return data
+
+    def win(self, path):
+        """The path as qdlload is given it."""
+        return "Z:" + path.replace("/", "\\") if self.wine else path
+
+    def environment(self):
+        env = dict(os.environ)
+        if not self.wine:
+            env["DOVRAND_DOSDEVICES"] = self.dosdevices
+            env["DOVRAND_DRIVES"] = self.drives
+        return env
+
+    def start_card(self, folder, generation, preference, faults):
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        command = [self.args.cardsim, "--generation", str(generation), "--preference",
+                   str(preference), "--link", self.link, "--out", os.path.join(folder, "card"),
+                   "--transcript", os.path.join(folder, "transcript.txt"), "--idle-exit", "20"]
+        for fault in faults:
+            command += ["--fault", fault]
+        card = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        first = card.stdout.readline()
+        check(first.startswith(b"/dev/"), "cardsim did not start: %r %r" %
+              (first, card.stderr.read() if card.poll() is not None else b""))
+        return card
+
+    @staticmethod
+    def stop_card(card, completed):
+        """Waits for a card that completed its load to end by itself; stops any other."""
+        if completed:
+            try:
+                return card.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                pass
+        card.send_signal(signal.SIGTERM)
+        try:
+            return card.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            card.kill()
+            return card.wait()
+
+    def qdlload(self, arguments):
+        result = subprocess.run(self.args.qdlload + arguments, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=self.environment(), timeout=120)
+        return (result.returncode, result.stdout.replace(b"\r\n", b"\n").decode("utf-8"),
+                result.stderr.replace(b"\r\n", b"\n").decode("utf-8", "replace"))
+
+    def preferred_images(self, preference):
+        """The maker's image folder of the firmware preference: UQCN and APPS in the
+        preference's folder, AMSS only in UMTS. Returns their contents and logged paths."""
+        base = os.path.join(self.program_files, "QUALCOMM", "Images", VENDOR)
+        base_win = (self.program_files_win + "\\QUALCOMM\\Images\\" + VENDOR).upper()
+        files = {"UQCN": (str(preference), 4096), "APPS": (str(preference), 20000),
+                 "AMSS": ("UMTS", 50008)}
+        images, paths = {}, {}
+        for name, (folder, size) in files.items():
+            images[name] = self.make_file(os.path.join(base, folder, name + ".mbn"), size)
+            paths[name] = "%s\\%s\\%s.MBN" % (base_win, folder.upper(), name)
+            if not self.wine:
+                # The host's files are case sensitive: the capitals that the download opens.
+                upper = os.path.join(self.drives, "c", *paths[name][3:].split("\\"))
+                os.makedirs(os.path.dirname(upper), exist_ok=True)
+                with open(upper, "wb") as f:
+                    f.write(images[name])
+        return images, paths
+
+    def remove_preferred_images(self):
+        shutil.rmtree(os.path.join(self.program_files, "QUALCOMM", "Images", VENDOR),
+                      ignore_errors=True)
+        if not self.wine:
+            shutil.rmtree(os.path.join(self.drives, "c", "PROGRAM FILES"), ignore_errors=True)
+
+    def scenario(self, name, generation=2, preference=-1, faults=(), extra=(), card=True,
+                 loaded=True, lines=(), absent=(), preferred=None):
+        folder = os.path.join(self.root, name)
+        os.makedirs(folder)
+        images = {k: v for k, v in self.images.items() if generation == 2 or k != "UQCN"}
+        paths = {k: self.win(os.path.join(self.firmware, k + ".mbn")) for k in images}
+        sent = dict(images)
+        expected = list(lines)
+        if preferred is not None:
+            sent, logged = self.preferred_images(preferred)
+            expected = ["Gobi firmware preference is # %d" % preferred,
+                        "Amss: " + logged["AMSS"], "Apps: " + logged["APPS"],
+                        "Uqcn: " + logged["UQCN"]] + expected
+        arguments = [self.port, "--generation", str(generation), "--amss", paths["AMSS"],
+                     "--apps", paths["APPS"], "--log", self.win(os.path.join(folder, "log"))]
+        if generation == 2:
+            arguments += ["--uqcn", paths["UQCN"], "--vendor", VENDOR]
+        arguments += list(extra)
+
+        process = self.start_card(folder, generation, preference, faults) if card else None
+        try:
+            status, out, err = self.qdlload(arguments)
+        finally:
+            card_status = self.stop_card(process, loaded) if process else None
+            if os.path.lexists(self.link):
+                os.unlink(self.link)
+            if preferred is not None:
+                self.remove_preferred_images()
+
+        closing = ("qdlload: firmware loaded into %s\n" % self.port if loaded
+                   else "qdlload: firmware loading failed\n")
+        check(status == (0 if loaded else 1), "exit code %d; stderr %r" % (status, err))
+        check(out == closing, "closing line %r" % out)
+        lines = log_lines(os.path.join(folder, "log", "qdlload.log"))
+        expect_in_order(lines, ["Port %s\\QDLService is opened." % self.port] +
+                        expected if card else expected)
+        for line in absent:
+            check(line not in lines, "unexpected log line %r" % line)
+        if loaded:
+            check(lines[-1] == "Firmware loading completed!", "last line %r" % lines[-1])
+            check(card_status == 0, "cardsim ended with %s" % card_status)
+            for image, data in sent.items():
+                if image == "AMSS":
+                    data = data[:-8]  # its trailer never goes out
+                got = os.path.join(folder, "card", image + ".bin")
+                check(os.path.exists(got), "the card has no %s" % image)
+                with open(got, "rb") as f:
+                    check(f.read() == data, "%s arrived changed" % image)
+        else:
+            check("Firmware loading completed!" not in lines, "a failed load logged completion")
+
+    def usage_error(self):
+        status, out, err = self.qdlload([self.port, "--amss", "a", "--apps", "b"])
+        check(status == 2, "usage error exit code %d" % status)
+        check(out == "", "usage error wrote %r to stdout" % out)
+        check(err.startswith("qdlload: --generation is missing\nUsage: qdlload PORT"),
+              "usage error text %r" % err)
+
+
+def scenarios(run):
+    """(name, wine, callable)."""
+    amss_ok = ["Sending AMSS...", "Image size is 1000000 bytes.", "PreFirmware messages - OK",
+               "Sending block of 262144 bytes [0 / 1000000]",
+               "Sending block of 213568 bytes [786432 / 1000000]", "Image sending completed.",
+               "PostFirmware response - OK", "Sending AMSS completed!"]
+    return [
+        ("gobi1000", True, lambda: run.scenario(
+            "gobi1000", generation=1, lines=["Initial Message - OK"] + amss_ok + [
+                "Sending APPS completed!", "Final Message - OK", "Firmware loading completed!"],
+            absent=["Sending UQCN..."])),
+        ("gobi2000", True, lambda: run.scenario(
+            "gobi2000", lines=["Initial Message - OK",
+                               "Gobi firmware preference is \"Default\""] + amss_ok + [
+                "Sending APPS completed!", "Sending UQCN completed!", "Final Message - OK",
+                "Firmware loading completed!"])),
+        ("preference", True, lambda: run.scenario(
+            "preference", preference=6, preferred=6,
+            lines=["Sending AMSS...", "Image size is 50000 bytes.", "Sending AMSS completed!",
+                   "Sending UQCN completed!", "Firmware loading completed!"])),
+        ("nopreference", False, lambda: run.scenario(
+            "nopreference", preference=6, extra=["--nopreference"],
+            lines=["Initial Message - OK", "Gobi firmware preference skipped."] + amss_ok)),
+        ("wrong initial answer", True, lambda: run.scenario(
+            "wrong_initial", faults=["initial:firstbyte"], loaded=False,
+            lines=["Recieved wrong answer for initial message."],
+            absent=["Initial Message - OK", "Sending AMSS..."])),
+        ("split initial answer", False, lambda: run.scenario(
+            "split_initial", faults=["initial:split"], loaded=False,
+            lines=[re.compile(r"SerialPort\.ReceiveWithCRC: Received only \d+ bytes, "
+                              r"53 is the required amount"),
+                   "Error receiving answer for initial message."],
+            absent=["Sending AMSS..."])),
+        ("bad PostFirmware FCS", True, lambda: run.scenario(
+            "post_badfcs", faults=["post:AMSS:badfcs"], loaded=False,
+            lines=["Image sending completed.",
+                   "SerialPort.ReceiveWithCRC: Invalid CRC of the response.",
+                   "Error receiving of PostFirmware response.", "Sending AMSS failed :-("],
+            absent=["Sending APPS..."])),
+        ("no answer to APPS", False, lambda: run.scenario(
+            "pre1_noreply", faults=["pre1:APPS:noreply"], loaded=False,
+            lines=["Sending AMSS completed!", "Sending APPS...",
+                   "SerialPort.Receive: Receiving timed out.",
+                   "Error receiving answer for PreFirmware message 1.",
+                   "Sending APPS failed :-("],
+            absent=["Sending UQCN...", "Final Message - OK"])),
+        ("card stops reading", False, lambda: run.scenario(
+            "stall", faults=["stall:AMSS:4000"], loaded=False,
+            lines=["Sending Firmware Image.", "SerialPort.Send: Sending timed out.",
+                   "Error sending image.", "Sending AMSS failed :-("],
+            absent=["Sending APPS..."])),
+        ("no card", True, lambda: run.scenario(
+            "no_card", card=False, loaded=False,
+            lines=[re.compile(r"cSerialPort\.Open: Unable to open port \\\\\.\\%s\\QDLService\. "
+                              r"ErrorCode: \d+" % run.port),
+                   "Unable to open port: %s" % run.port])),
+        ("usage error", True, run.usage_error),
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cardsim", required=True)
+    parser.add_argument("--qdlload", required=True, nargs="+")
+    parser.add_argument("--wine-prefix")
+    parser.add_argument("--scenarios", choices=["all", "wine"], default="all")
+    parser.add_argument("--only", help="run the scenarios whose name holds this text")
+    args = parser.parse_args()
+
+    root = tempfile.mkdtemp(prefix="qdlload-cardsim-")
+    failed = 0
+    try:
+        run = Run(args, root)
+        for name, on_wine, body in scenarios(run):
+            if args.scenarios == "wine" and not on_wine:
+                continue
+            if args.only and args.only not in name:
+                continue
+            started = time.monotonic()
+            try:
+                body()
+                print("ok    %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            except Exception:  # every scenario runs; each failure is shown
+                failed += 1
+                print("FAIL  %s\n%s" % (name, traceback.format_exc()), flush=True)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+        if args.wine_prefix:
+            try:
+                os.rmdir(os.path.join(args.wine_prefix, "dosdevices", PORT_WINE.lower()))
+            except OSError:
+                pass
+    print("%d failed" % failed if failed else "all passed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
