@@ -219,6 +219,14 @@ class Run:
         else:
             check("Firmware loading completed!" not in lines, "a failed load logged completion")
 
+    def log_not_opened(self):
+        folder = self.win(os.path.join(self.root, "missing", "log"))
+        status, out, err = self.qdlload([self.port, "--generation", "1", "--amss", "a",
+                                         "--apps", "b", "--log", folder])
+        check(status == 1, "exit code %d" % status)
+        check(out == "", "wrote %r to stdout" % out)
+        check(err == "qdlload: unable to open the log in %s\n" % folder, "stderr %r" % err)
+
     def usage_error(self):
         status, out, err = self.qdlload([self.port, "--amss", "a", "--apps", "b"])
         check(status == 2, "usage error exit code %d" % status)
@@ -283,6 +291,7 @@ def scenarios(run):
             lines=[re.compile(r"cSerialPort\.Open: Unable to open port \\\\\.\\%s\\QDLService\. "
                               r"ErrorCode: \d+" % run.port),
                    "Unable to open port: %s" % run.port])),
+        ("log not opened", True, run.log_not_opened),
         ("usage error", True, run.usage_error),
     ]
 
