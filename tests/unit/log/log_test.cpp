@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -371,6 +374,32 @@ TEST_F(LogTest, CloseThatStopsWaitingLeavesTheWriterItsStateAndItsLines) {
         std::this_thread::yield();
     }
     EXPECT_EQ(FileLines(), std::vector<std::wstring>{L"pending at the close"});
+}
+
+// The log on the build's own files and threads: a real file in a folder the open creates.
+TEST(NativeLogTest, WritesUtf16FileWithByteOrderMarkAndCreatesItsFolder) {
+    namespace fs = std::filesystem;
+    fs::path folder = fs::temp_directory_path() / "dovrand-native-log" / "logs";
+    fs::remove_all(folder.parent_path());
+    fs::create_directories(folder.parent_path());
+    SetLogEnabled(true);
+    ASSERT_EQ(LogOpen(L"native", folder.wstring().c_str()), 0);
+    LogWrite(L"Port %ls is opened.", L"COM7\\QDLService");
+    LogWriteError(L"\u00e9t\u00e9 %d", 2);
+    LogClose(platform::kInfinite);
+    SetLogEnabled(false);
+
+    std::ifstream file(folder / "native.log", std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
+                               std::istreambuf_iterator<char>());
+    file.close();
+    ASSERT_GE(bytes.size(), 10u);
+    EXPECT_EQ(bytes[0], 0xFF);
+    EXPECT_EQ(bytes[1], 0xFE);
+    EXPECT_EQ(LogLines(DecodeUtf16Le(bytes, 2)),
+              (std::vector<std::wstring>{L"Port COM7\\QDLService is opened.",
+                                         L"ERROR: \u00e9t\u00e9 2"}));
+    fs::remove_all(folder.parent_path());
 }
 
 TEST(ErrorTextTest, SystemTextWithoutLineBreakAndCode) {
