@@ -33,6 +33,7 @@ bool ParseQdlloadArguments(const std::vector<std::wstring>& args, QdlloadOptions
     parsed.files.UsePreference = true;
     std::vector<std::wstring> seen;
     bool generationSeen = false;
+    bool automatic = false;
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& arg = args[i];
@@ -60,6 +61,10 @@ bool ParseQdlloadArguments(const std::vector<std::wstring>& args, QdlloadOptions
 
         if (arg == L"--nopreference") {
             parsed.files.UsePreference = false;
+            continue;
+        }
+        if (arg == L"--auto") {
+            automatic = true;
             continue;
         }
         const bool isGeneration = arg == L"--generation";
@@ -94,6 +99,17 @@ bool ParseQdlloadArguments(const std::vector<std::wstring>& args, QdlloadOptions
         }
     }
 
+    if (automatic) {
+        // The card, its port and its files are found as the service finds them.
+        if (!parsed.port.empty() || generationSeen || !parsed.files.Amss.empty() ||
+            !parsed.files.Apps.empty() || !parsed.files.Uqcn.empty() ||
+            !parsed.files.Vendor.empty()) {
+            return Fail(error, L"--auto takes only --nopreference and --log");
+        }
+        parsed.mode = QdlloadOptions::Mode::kAuto;
+        *options = std::move(parsed);
+        return true;
+    }
     if (parsed.port.empty()) {
         return Fail(error, L"no port given");
     }
@@ -120,7 +136,9 @@ bool ParseQdlloadArguments(const std::vector<std::wstring>& args, QdlloadOptions
 const wchar_t* QdlloadUsage() {
     return L"Usage: qdlload PORT --generation 1|2 --amss FILE --apps FILE [--uqcn FILE]\n"
            L"               [--vendor NAME] [--nopreference] [--log DIR]\n"
+           L"       qdlload --auto [--nopreference] [--log DIR]\n"
            L"Loads the firmware into the Gobi card in download mode on PORT (for example COM7).\n"
+           L"  --auto            find the card, its port and its image files as the service does\n"
            L"  --generation 1|2  Gobi 1000 (AMSS and APPS) or Gobi 2000 (AMSS, APPS and UQCN)\n"
            L"  --amss FILE       the AMSS image\n"
            L"  --apps FILE       the APPS image\n"

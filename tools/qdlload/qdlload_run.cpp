@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console_text.h"
+#include "discovery/load_attempt.h"
 #include "download/load_to_port.h"
 #include "log/log.h"
 #include "log/start_keys.h"
@@ -32,6 +33,8 @@ class RunLog {
 
 int RunQdlload(const QdlloadOptions& options) {
     FirmwareFileSet files = options.files;
+    std::wstring port = options.port;
+    LoadPreparation preparation = LoadPreparation::kReady;
     bool loaded = false;
     {
         RunLog log;
@@ -40,10 +43,18 @@ int RunQdlload(const QdlloadOptions& options) {
                       L"qdlload: unable to open the log in " + options.logDirectory + L"\n");
             return kQdlloadFailed;
         }
-        loaded = LoadToPort(options.port, files);
+        if (options.mode == QdlloadOptions::Mode::kAuto) {
+            DeviceMatch device;
+            preparation = PrepareLoad(device, !options.files.UsePreference, &port, &files);
+        }
+        loaded = preparation == LoadPreparation::kReady && LoadToPort(port, files);
+    }
+    if (preparation == LoadPreparation::kAlreadyLoaded) {
+        WriteText(stdout, L"qdlload: firmware is already loaded\n");
+        return kQdlloadLoaded;
     }
     if (loaded) {
-        WriteText(stdout, L"qdlload: firmware loaded into " + options.port + L"\n");
+        WriteText(stdout, L"qdlload: firmware loaded into " + port + L"\n");
         return kQdlloadLoaded;
     }
     WriteText(stdout, L"qdlload: firmware loading failed\n");
@@ -62,6 +73,7 @@ int QdlloadMain(const std::vector<std::wstring>& args) {
             WriteText(stdout, QdlloadUsage());
             return kQdlloadLoaded;
         case QdlloadOptions::Mode::kPort:
+        case QdlloadOptions::Mode::kAuto:
             return RunQdlload(options);
     }
     return kQdlloadUsage;

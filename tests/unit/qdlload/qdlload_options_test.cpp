@@ -44,6 +44,20 @@ TEST(QdlloadOptionsTest, ReadsAGobi1000DownloadWithoutPreferenceOrLog) {
     EXPECT_TRUE(options.logDirectory.empty());
 }
 
+TEST(QdlloadOptionsTest, ReadsAnAutomaticLoad) {
+    QdlloadOptions options;
+    std::wstring error;
+    ASSERT_TRUE(ParseQdlloadArguments({L"--nopreference", L"--auto", L"--log", L"C:\\logs"},
+                                      &options, &error))
+        << testing::PrintToString(error);
+    EXPECT_EQ(options.mode, QdlloadOptions::Mode::kAuto);
+    EXPECT_FALSE(options.files.UsePreference);
+    EXPECT_EQ(options.logDirectory, L"C:\\logs");
+    ASSERT_TRUE(ParseQdlloadArguments({L"--auto"}, &options, &error));
+    EXPECT_TRUE(options.files.UsePreference);
+    EXPECT_TRUE(options.port.empty());
+}
+
 TEST(QdlloadOptionsTest, HelpWins) {
     for (const wchar_t* help : {L"-h", L"--help", L"-?"}) {
         QdlloadOptions options;
@@ -81,7 +95,10 @@ TEST(QdlloadOptionsTest, UsageErrors) {
         {with({L"--vendor", L"--nopreference"}), L"--vendor needs a value"},
         {with({L"--amss", L"again"}), L"--amss is given twice"},
         {with({L"--nopreference", L"--nopreference"}), L"--nopreference is given twice"},
-        {with({L"--auto"}), L"unknown option --auto"},
+        {with({L"--auto"}), L"--auto takes only --nopreference and --log"},
+        {{L"--auto", L"COM7"}, L"--auto takes only --nopreference and --log"},
+        {{L"--auto", L"--vendor", L"Lenovo"}, L"--auto takes only --nopreference and --log"},
+        {{L"--auto", L"--auto"}, L"--auto is given twice"},
         {with({L"--log", longPath}), L"--log is longer than 259 characters"},
         {{L"COM7", L"--generation", L"1", L"--amss", longPath, L"--apps", L"b"},
          L"--amss is longer than 259 characters"},
