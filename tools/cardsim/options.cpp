@@ -20,7 +20,7 @@ const char kUsage[] =
     "  --resync-ms MS        an image that stops for this long is given up (default 2500)\n"
     "  --loads N             end after N completed loads (default: after the first)\n"
     "  --stay                do not end after a completed load; end when idle\n"
-    "  --fault SPEC          inject a fault; SPEC is one of\n"
+    "  --fault FAULT         inject a fault; FAULT is one of\n"
     "                          initial:KIND[:ARG][@LOAD]\n"
     "                          pre1:IMAGE:KIND[:ARG][@LOAD]\n"
     "                          post:IMAGE:KIND[:ARG][@LOAD]\n"
@@ -84,17 +84,17 @@ constexpr KindName kKinds[] = {
     {"late", FaultKind::kLate, 2500, 60000},
 };
 
-bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
-    std::string body = spec;
-    size_t at = spec.find('@');
+bool ParseFault(const std::string& text, Fault& fault, std::string& error) {
+    std::string body = text;
+    size_t at = text.find('@');
     if (at != std::string::npos) {
         long long load = 0;
-        if (!ParseLong(spec.substr(at + 1), 1, 1000000, load)) {
-            error = "bad load number in fault '" + spec + "'";
+        if (!ParseLong(text.substr(at + 1), 1, 1000000, load)) {
+            error = "bad load number in fault '" + text + "'";
             return false;
         }
         fault.load = static_cast<int>(load);
-        body = spec.substr(0, at);
+        body = text.substr(0, at);
     }
     std::vector<std::string> parts = Split(body, ':');
     size_t next = 1;
@@ -105,18 +105,18 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
                       : parts[0] == "post" ? FaultPoint::kPost
                                            : FaultPoint::kStall;
         if (parts.size() < 2 || (fault.image = qdl::ImageIndex(parts[1])) < 0) {
-            error = "fault '" + spec + "' needs an image: AMSS, APPS or UQCN";
+            error = "fault '" + text + "' needs an image: AMSS, APPS or UQCN";
             return false;
         }
         next = 2;
     } else {
-        error = "fault '" + spec + "': where must be initial, pre1, post or stall";
+        error = "fault '" + text + "': where must be initial, pre1, post or stall";
         return false;
     }
     if (fault.point == FaultPoint::kStall) {
         long long ms = 0;
         if (parts.size() != 3 || !ParseLong(parts[2], 0, 600000, ms)) {
-            error = "fault '" + spec + "' must be stall:IMAGE:MS";
+            error = "fault '" + text + "' must be stall:IMAGE:MS";
             return false;
         }
         fault.kind = FaultKind::kStall;
@@ -124,7 +124,7 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
         return true;
     }
     if (parts.size() <= next) {
-        error = "fault '" + spec + "' needs a kind";
+        error = "fault '" + text + "' needs a kind";
         return false;
     }
     for (const KindName& k : kKinds) {
@@ -139,13 +139,13 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
         long long arg = 0;
         if (k.maxArg == 0 || parts.size() != next + 2 ||
             !ParseLong(parts[next + 1], 0, k.maxArg, arg)) {
-            error = "bad argument in fault '" + spec + "'";
+            error = "bad argument in fault '" + text + "'";
             return false;
         }
         fault.arg = static_cast<long>(arg);
         return true;
     }
-    error = "unknown fault kind '" + parts[next] + "' in '" + spec + "'";
+    error = "unknown fault kind '" + parts[next] + "' in '" + text + "'";
     return false;
 }
 
