@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "discovery/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "discovery/catalogue.h"
 
 namespace {

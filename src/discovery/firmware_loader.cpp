@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "discovery/ascii_case.h"
+#include "platform/ascii_case.h"
 #include "discovery/options_lines.h"
 #include "log/log.h"
 #include "platform/platform.h"

@@ -6,6 +6,7 @@
 #include "download/image_transfer.h"
 #include "download/serial_port.h"
 #include "log/log.h"
+#include "platform/ascii_case.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
@@ -61,15 +62,6 @@ std::wstring FirstExisting(const std::wstring& first, const std::wstring& second
         return first;
     }
     return Exists(second) ? second : std::wstring();
-}
-
-std::wstring AsciiUpper(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'a' && c <= L'z') {
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        }
-    }
-    return text;
 }
 
 }  // namespace
@@ -156,9 +148,12 @@ bool ApplyFirmwarePreference(int32_t p, FirmwareFileSet& files) {
         return false;
     }
 
-    files.Uqcn = AsciiUpper(uqcn);
-    files.Amss = AsciiUpper(amss);
-    files.Apps = AsciiUpper(apps);
+    files.Uqcn = uqcn;
+    files.Amss = amss;
+    files.Apps = apps;
+    UpperCaseAscii(files.Uqcn);
+    UpperCaseAscii(files.Amss);
+    UpperCaseAscii(files.Apps);
     LogWrite(L"Amss: %ls", files.Amss.c_str());
     LogWrite(L"Apps: %ls", files.Apps.c_str());
     LogWrite(L"Uqcn: %ls", files.Uqcn.c_str());

@@ -2,17 +2,14 @@
 
 #include <cstring>
 
+#include "platform/ascii_case.h"
+
 namespace platform::fake {
 
 namespace {
 
 std::wstring Folded(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-    }
-    return text;
+    return LowerCaseAscii(std::move(text));
 }
 
 }  // namespace

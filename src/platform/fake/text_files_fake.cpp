@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ascii_case.h"
+
 #include "platform/windows_1252.h"
 
 namespace platform::fake {
@@ -10,12 +12,7 @@ namespace platform::fake {
 namespace {
 
 std::wstring Folded(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-    }
-    return text;
+    return LowerCaseAscii(std::move(text));
 }
 
 }  // namespace

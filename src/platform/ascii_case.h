@@ -9,6 +9,10 @@ inline wchar_t AsciiUpper(wchar_t c) {
     return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
+inline wchar_t AsciiLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
 // _wcsnicmp(a, b, n) == 0: the first n characters are equal ignoring ASCII case, where both
 // strings end at their terminator (a terminator only equals a terminator).
 inline bool EqualNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
@@ -28,4 +32,12 @@ inline void UpperCaseAscii(std::wstring& text) {
     for (wchar_t& c : text) {
         c = AsciiUpper(c);
     }
+}
+
+// A copy of the text with A to Z made a to z (to compare without regard to ASCII case).
+inline std::wstring LowerCaseAscii(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = AsciiLower(c);
+    }
+    return text;
 }
