@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -61,6 +65,185 @@ void MakeRaw(termios& t) {
     t.c_cc[VTIME] = 0;
 }
 
+void OnWakeSignal(int) {}
+
+// The signal that interrupts a write blocked on the line, with a handler that does nothing and
+// no SA_RESTART, so that the write returns the count it has taken. -1 when it cannot be set up.
+int WakeSignal() {
+    static const int number = [] {
+        const int candidate = SIGRTMIN + 4;
+        struct sigaction action {};
+        action.sa_handler = OnWakeSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        return sigaction(candidate, &action, nullptr) == 0 ? candidate : -1;
+    }();
+    return number;
+}
+
+// Writes what the tty could not take at once with blocking write() calls on a thread of its
+// own: the kernel then refills the line whenever it has room, instead of waking the caller for
+// every few kilobytes to poll and write again. The owner waits for DoneFd() together with its
+// cancel event and its time-outs; Abort() ends a write that is blocked by interrupting it.
+class LineWriter {
+  public:
+    LineWriter() = default;
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    ~LineWriter() {
+        if (running_) {
+            quit_.store(true, std::memory_order_release);
+            Kick(startFd_);
+            pthread_join(thread_, nullptr);
+        }
+        if (startFd_ >= 0) {
+            close(startFd_);
+        }
+        if (doneFd_ >= 0) {
+            close(doneFd_);
+        }
+    }
+
+    // The thread and its two eventfds; false when any of them cannot be had.
+    bool Start(int fd) {
+        fd_ = fd;
+        startFd_ = eventfd(0, EFD_CLOEXEC);
+        doneFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (startFd_ < 0 || doneFd_ < 0 || WakeSignal() < 0) {
+            return false;
+        }
+        // Created with every signal blocked, so that none meant for the process lands on it
+        // before it has set its own mask.
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        running_ = pthread_create(&thread_, nullptr, &LineWriter::Main, this) == 0;
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return running_;
+    }
+
+    int DoneFd() const { return doneFd_; }
+
+    bool Begin(const uint8_t* bytes, uint32_t count) {
+        source_.store(bytes, std::memory_order_relaxed);
+        count_.store(count, std::memory_order_release);
+        return Kick(startFd_);
+    }
+
+    // Whether the write handed over has ended; if so, the bytes it moved and the errno that
+    // ended it early (0 for none).
+    bool TryFinish(uint32_t* written, int* error) {
+        uint64_t value = 0;
+        if (read(doneFd_, &value, sizeof value) != static_cast<ssize_t>(sizeof value)) {
+            return false;
+        }
+        *written = written_.load(std::memory_order_acquire);
+        *error = error_.load(std::memory_order_acquire);
+        return true;
+    }
+
+    // Ends the write handed over at once and reports as TryFinish. A signal that comes just
+    // before the thread enters write() does not end it, so it is sent until the thread answers.
+    void Abort(uint32_t* written, int* error) {
+        abort_.store(true, std::memory_order_release);
+        while (!TryFinish(written, error)) {
+            pthread_kill(thread_, WakeSignal());
+            pollfd done{doneFd_, POLLIN, 0};
+            poll(&done, 1, 1);
+        }
+        abort_.store(false, std::memory_order_release);
+    }
+
+  private:
+    static bool Kick(int eventFd) {
+        const uint64_t one = 1;
+        for (;;) {
+            const ssize_t n = write(eventFd, &one, sizeof one);
+            if (n == static_cast<ssize_t>(sizeof one)) {
+                return true;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+    }
+
+    static void* Main(void* self) {
+        static_cast<LineWriter*>(self)->Run();
+        return nullptr;
+    }
+
+    void Run() {
+        sigset_t mask;
+        sigfillset(&mask);
+        sigdelset(&mask, WakeSignal());
+        pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+        for (;;) {
+            uint64_t value = 0;
+            const ssize_t got = read(startFd_, &value, sizeof value);
+            if (got != static_cast<ssize_t>(sizeof value)) {
+                if (got < 0 && errno == EINTR) {
+                    continue;
+                }
+                return;  // cannot happen with a valid eventfd; the owner's Abort would wait
+            }
+            if (quit_.load(std::memory_order_acquire)) {
+                return;
+            }
+            WriteJob();
+            Kick(doneFd_);
+        }
+    }
+
+    void WriteJob() {
+        const uint32_t count = count_.load(std::memory_order_acquire);
+        const uint8_t* const bytes = source_.load(std::memory_order_relaxed);
+        uint32_t done = 0;
+        int error = 0;
+        // The line is the owner's until this write has ended: no read goes on meanwhile, so it
+        // can block for as long as the write.
+        const int flags = fcntl(fd_, F_GETFL);
+        const bool blocking = flags >= 0 && fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        while (done < count && !abort_.load(std::memory_order_acquire)) {
+            const ssize_t n = write(fd_, bytes + done, count - done);
+            if (n > 0) {
+                done += static_cast<uint32_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;  // an abort is seen by the loop
+            }
+            if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd line{fd_, POLLOUT, 0};  // still non-blocking: wait for room
+                poll(&line, 1, -1);
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        if (blocking) {
+            fcntl(fd_, F_SETFL, flags);
+        }
+        written_.store(done, std::memory_order_relaxed);
+        error_.store(error, std::memory_order_release);
+    }
+
+    int fd_ = -1;
+    int startFd_ = -1;
+    int doneFd_ = -1;
+    pthread_t thread_{};
+    bool running_ = false;
+    std::atomic<const uint8_t*> source_{nullptr};
+    std::atomic<uint32_t> count_{0};
+    std::atomic<uint32_t> written_{0};
+    std::atomic<int> error_{0};
+    std::atomic<bool> abort_{false};
+    std::atomic<bool> quit_{false};
+};
+
 class PosixSerialDevice : public SerialDevice {
   public:
     explicit PosixSerialDevice(int fd) : fd_(fd) {
@@ -71,7 +254,12 @@ class PosixSerialDevice : public SerialDevice {
         shadow_.XonLim = 2048;
         shadow_.XoffLim = 512;
     }
-    ~PosixSerialDevice() override { close(fd_); }
+    ~PosixSerialDevice() override {
+        if (Pending()) {
+            End(error::kOperationAborted);  // a write with the line writer ends before the close
+        }
+        close(fd_);
+    }
 
     // The fields a tty holds come from it; the others are those last set, as a Windows driver
     // keeps them.
@@ -202,8 +390,7 @@ class PosixSerialDevice : public SerialDevice {
             if (!Pending()) {
                 return {IoWait::kIoDone, 0};
             }
-            pollfd fds[2] = {{fd_, static_cast<short>(op_ == Op::kWrite ? POLLOUT : POLLIN), 0},
-                             {cancelFd, POLLIN, 0}};
+            pollfd fds[2] = {LineReady(), {cancelFd, POLLIN, 0}};
             if (!PollUntil(fds, cancelFd >= 0 ? 2 : 1, std::min(deadline, OpDeadline()))) {
                 return {IoWait::kFailed, FromErrno(errno)};
             }
@@ -228,8 +415,7 @@ class PosixSerialDevice : public SerialDevice {
                 if (!Pending()) {
                     break;
                 }
-                pollfd fds[1] = {
-                    {fd_, static_cast<short>(op_ == Op::kWrite ? POLLOUT : POLLIN), 0}};
+                pollfd fds[1] = {LineReady()};
                 if (!PollUntil(fds, 1, OpDeadline())) {
                     End(FromErrno(errno));
                 }
@@ -267,6 +453,13 @@ class PosixSerialDevice : public SerialDevice {
     }
 
     void End(ErrorCode result) {
+        if (writing_) {
+            uint32_t written = 0;
+            int error = 0;
+            writer_.Abort(&written, &error);
+            writing_ = false;
+            done_ += written;
+        }
         ended_ = true;
         result_ = result;
     }
@@ -291,11 +484,36 @@ class PosixSerialDevice : public SerialDevice {
         return deadline;
     }
 
-    // Moves what the tty takes or has without blocking, and ends the operation when it is
-    // complete, has failed, or has run into its time-outs.
+    // What the waits poll: the line, or the end of the write handed to the line writer.
+    pollfd LineReady() const {
+        if (writing_) {
+            return {writer_.DoneFd(), POLLIN, 0};
+        }
+        return {fd_, static_cast<short>(op_ == Op::kWrite ? POLLOUT : POLLIN), 0};
+    }
+
+    // Moves what the tty takes or has without blocking, hands the rest of a write to the line
+    // writer, and ends the operation when it is complete, has failed, or has run into its
+    // time-outs.
     void Progress() {
         if (!Pending()) {
             return;
+        }
+        if (writing_) {
+            uint32_t written = 0;
+            int error = 0;
+            if (!writer_.TryFinish(&written, &error)) {
+                if (Now() >= OpDeadline()) {
+                    End(0);  // the write's own time-out: it ends with what it has moved
+                }
+                return;
+            }
+            writing_ = false;
+            done_ += written;
+            if (error != 0) {
+                End(error == EIO ? serial_error::kNotReady : FromErrno(error));
+                return;
+            }
         }
         while (done_ < requested_) {
             const ssize_t n = op_ == Op::kWrite ? write(fd_, source_ + done_, requested_ - done_)
@@ -325,7 +543,18 @@ class PosixSerialDevice : public SerialDevice {
         }
         if (done_ == requested_ || Now() >= OpDeadline()) {
             End(0);
+        } else if (op_ == Op::kWrite && WriterReady() &&
+                   writer_.Begin(source_ + done_, requested_ - done_)) {
+            writing_ = true;
         }
+    }
+
+    bool WriterReady() {
+        if (!writerTried_) {
+            writerTried_ = true;
+            writerReady_ = writer_.Start(fd_);
+        }
+        return writerReady_;
     }
 
     // A tty whose other side has closed reads as end of file and polls as hung up.
@@ -355,6 +584,10 @@ class PosixSerialDevice : public SerialDevice {
     }
 
     int fd_;
+    LineWriter writer_;
+    bool writerTried_ = false;
+    bool writerReady_ = false;
+    bool writing_ = false;  // the rest of the write is with writer_
     SerialState shadow_{};
     SerialTimeouts timeouts_{};
     Op op_ = Op::kNone;

@@ -289,6 +289,108 @@ TEST_F(SerialPtyTest, WriteToAPeerThatDoesNotReadTimesOut) {
     EXPECT_EQ(PeerRead(3), (Bytes{7, 8, 9}));
 }
 
+// A block that the line cannot take because the card has stopped reading: a cancel from another
+// thread ends the Send, the card has a prefix of the block, and the port still works.
+TEST_F(SerialPtyTest, CancelFromAnotherThreadEndsABlockedWrite) {
+    LogCapture log;
+    cSerialPort port;
+    SetCurrentPort(&port);
+    ASSERT_TRUE(port.Open(L"COM7\\QDLService"));
+    const Bytes block = Pattern(256 * 1024);
+    std::thread control([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        CancelCurrentPort();
+    });
+    EXPECT_FALSE(port.Send(block.data(), static_cast<uint32_t>(block.size())));
+    control.join();
+    SetCurrentPort(nullptr);
+    EXPECT_EQ(log.Lines(), (Lines{L"Port COM7\\QDLService is opened.",
+                                  L"SerialPort.Send: Operation cancelled."}));
+    const Bytes taken = PeerRead(block.size(), 200);
+    EXPECT_GT(taken.size(), 0u);
+    EXPECT_LT(taken.size(), block.size());
+    EXPECT_TRUE(std::equal(taken.begin(), taken.end(), block.begin()));
+    const Bytes again = Pattern(64 * 1024);
+    Bytes received;
+    std::thread peer([&] { received = PeerRead(again.size()); });
+    EXPECT_TRUE(port.Send(again.data(), static_cast<uint32_t>(again.size())));
+    peer.join();
+    EXPECT_TRUE(received == again);
+}
+
+// Blocks one after the other to a card that reads in small pieces: every byte arrives once and
+// in order, and each write with its zero-byte write completes.
+TEST_F(SerialPtyTest, ManyBlocksToASlowReader) {
+    cSerialPort port;
+    ASSERT_TRUE(port.Open(L"COM7\\QDLService"));
+    const Bytes data = Pattern(4 * 256 * 1024 + 1000);
+    Bytes received;
+    std::thread peer([&] {
+        uint8_t chunk[700];
+        while (received.size() < data.size()) {
+            pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) {
+                break;
+            }
+            const ssize_t n =
+                read(master_, chunk, std::min(sizeof chunk, data.size() - received.size()));
+            if (n <= 0) {
+                break;
+            }
+            received.insert(received.end(), chunk, chunk + n);
+        }
+    });
+    for (size_t offset = 0; offset < data.size(); offset += 256 * 1024) {
+        const uint32_t n =
+            static_cast<uint32_t>(std::min<size_t>(256 * 1024, data.size() - offset));
+        EXPECT_TRUE(port.Send(data.data() + offset, n));
+        EXPECT_TRUE(port.Send(data.data() + offset, 0));
+    }
+    peer.join();
+    EXPECT_TRUE(received == data);
+}
+
+// The card's side of the line closing while a block is still being written: the write ends
+// with 21 (not ready) and what the line took before.
+TEST_F(SerialPtyTest, DeviceWriteEndsWhenThePeerHangsUp) {
+    platform::Sync& sync = *platform::Get().sync;
+    auto ioEvent = sync.CreateEvent(true, true, nullptr);
+    auto cancel = sync.CreateEvent(false, false, nullptr);
+    auto device = OpenDevice(ioEvent.get());
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
+    const Bytes block = Pattern(256 * 1024);
+    ASSERT_EQ(device->StartWrite(block.data(), static_cast<uint32_t>(block.size())).status,
+              platform::IoStart::kPending);
+    EXPECT_EQ(device->Wait(cancel.get(), 20).status, platform::IoWait::kTimeout);
+    close(master_);
+    master_ = -1;
+    EXPECT_EQ(device->Wait(cancel.get(), 2000).status, platform::IoWait::kIoDone);
+    uint32_t count = 0;
+    EXPECT_EQ(device->GetResult(true, &count), platform::serial_error::kNotReady);
+    EXPECT_GT(count, 0u);
+    EXPECT_LT(count, block.size());
+}
+
+// A device closed with a write still pending ends it; the close does not wait for the card.
+TEST_F(SerialPtyTest, DeviceClosedWithAWritePending) {
+    platform::Sync& sync = *platform::Get().sync;
+    auto ioEvent = sync.CreateEvent(true, true, nullptr);
+    auto cancel = sync.CreateEvent(false, false, nullptr);
+    auto device = OpenDevice(ioEvent.get());
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
+    const Bytes block = Pattern(256 * 1024);
+    ASSERT_EQ(device->StartWrite(block.data(), static_cast<uint32_t>(block.size())).status,
+              platform::IoStart::kPending);
+    EXPECT_EQ(device->Wait(cancel.get(), 20).status, platform::IoWait::kTimeout);
+    device.reset();
+    const Bytes taken = PeerRead(block.size(), 200);
+    EXPECT_GT(taken.size(), 0u);
+    EXPECT_LT(taken.size(), block.size());
+    EXPECT_TRUE(std::equal(taken.begin(), taken.end(), block.begin()));
+}
+
 // The device itself: a cancelled write ends with 995 and the count the line took; a completion
 // is reported before a cancel that is also set; a closed peer ends a read with 109.
 TEST_F(SerialPtyTest, DeviceCancelCountAndOrder) {
