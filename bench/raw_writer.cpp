@@ -1,7 +1,9 @@
 // raw_writer: the baseline of the throughput benchmark. It speaks the host side of the download
 // protocol with nothing in between: the same bytes as the loader (messages, then each image as
-// 256 KiB write() calls straight from a mapping of the file), so that the simulated card accepts
-// it and measures what the pty itself can carry.
+// 256 KiB blocking write() calls), so that the simulated card accepts it and measures what the
+// pty itself can carry. It does the work on the data that the loader cannot leave out: each
+// block is copied from a mapping of the file into a block buffer, and each is followed by a
+// write of zero bytes.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -100,8 +102,16 @@ bool SendImage(int fd, const std::string& path, const qdl::ImageKind& kind) {
     bool ok = Send(fd, qdl::Framed(qdl::Pre1Payload(kind.type, size))) &&
               Receive(fd, 8, 0x26, "answer to PreFirmware message 1") &&
               Send(fd, qdl::Unframed(qdl::Pre2Payload(size)));
+    // As the loader must: each block copied from the mapping into one block buffer and written
+    // from there, then a write of zero bytes.
+    static uint8_t block[qdl::kBlockSize];
     for (uint32_t offset = 0; ok && offset < size; offset += qdl::kBlockSize) {
-        ok = WriteAll(fd, bytes + offset, std::min<size_t>(qdl::kBlockSize, size - offset));
+        const size_t n = std::min<size_t>(qdl::kBlockSize, size - offset);
+        std::memcpy(block, bytes + offset, n);
+        ok = WriteAll(fd, block, n);
+        if (ok && write(fd, block, 0) < 0) {
+            ok = Fail(std::string("zero-byte write failed: ") + std::strerror(errno));
+        }
     }
     munmap(view, size);
     return ok && Receive(fd, 9, 0x28, "PostFirmware response");
