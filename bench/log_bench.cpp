@@ -43,8 +43,9 @@ void BM_LogWriteOpen(benchmark::State& state) {
         // A typical line of about 60 characters with two arguments.
         LogWrite(L"cSerialPort.Open: Unable to open port %ls. ErrorCode: %d", L"\\\\.\\COM7", 2);
     }
-    state.counters["allocations_per_write"] = benchmark::Counter(
-        static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations()));
+    state.counters["allocations_per_write"] =
+        benchmark::Counter(static_cast<double>(g_allocations.load() - before) /
+                           static_cast<double>(state.iterations()));
     LogClose(platform::kInfinite);
     SetLogEnabled(false);
     std::filesystem::remove(std::filesystem::path(folder) / "bench.log");
@@ -63,9 +64,8 @@ void BM_LogSustainedToFile(benchmark::State& state) {
         }
         LogClose(platform::kInfinite);
     }
-    state.counters["lines_per_second"] =
-        benchmark::Counter(100000.0 * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["lines_per_second"] = benchmark::Counter(
+        100000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     SetLogEnabled(false);
     std::filesystem::remove(std::filesystem::path(folder) / "sustained.log");
 }
@@ -80,7 +80,11 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 BENCHMARK_MAIN();

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "platform/ascii_case.h"
 #include "discovery/catalogue.h"
+#include "platform/ascii_case.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/ascii_case.h"
 #include "discovery/options_lines.h"
 #include "log/log.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "platform/text_files.h"

@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>

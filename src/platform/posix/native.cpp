@@ -5,8 +5,8 @@
 #include "platform/posix/files_posix.h"
 #include "platform/posix/images_posix.h"
 #include "platform/posix/registry_posix.h"
-#include "platform/posix/shell_posix.h"
 #include "platform/posix/serial_posix.h"
+#include "platform/posix/shell_posix.h"
 #include "platform/posix/sync_posix.h"
 #include "platform/posix/text_files_posix.h"
 

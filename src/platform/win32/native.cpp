@@ -4,8 +4,8 @@
 #include "platform/win32/files_win32.h"
 #include "platform/win32/images_win32.h"
 #include "platform/win32/registry_win32.h"
-#include "platform/win32/shell_win32.h"
 #include "platform/win32/serial_win32.h"
+#include "platform/win32/shell_win32.h"
 #include "platform/win32/sync_win32.h"
 #include "platform/win32/text_files_win32.h"
 
