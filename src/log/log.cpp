@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,7 @@ constexpr size_t kStackLineSize = 5000;    // characters of a line formatted on 
 constexpr size_t kMaxLineSize = 95000;     // characters of the longest line, terminator included
 constexpr uint32_t kLockSpinCount = 0x80000400;
 constexpr uint32_t kWriterBatchMs = 2000;
+constexpr int kRoomWaitMs = 2000;        // longest wait of a writer for room in the buffer
 constexpr size_t kTimestampLength = 25;  // "dd-mm-yyyy hh:mm:ss:mmmm "
 constexpr wchar_t kErrorPrefix[] = L"ERROR: ";
 constexpr size_t kErrorPrefixLength = 7;
@@ -186,9 +188,14 @@ int FormatInto(wchar_t* target, size_t size, const wchar_t* format, va_list args
     return length >= 0 && static_cast<size_t>(length) < size ? length : -1;
 }
 
-bool FlushState(LogState& log, bool toDisk) {
+// Moves the pending bytes to the file. When another flush is running, does nothing, sets *busy
+// (if given) and returns true: that flush does the work.
+bool FlushState(LogState& log, bool toDisk, bool* busy = nullptr) {
     if (!log.flush_lock->TryEnter()) {
-        return true;  // another flush is moving the bytes
+        if (busy != nullptr) {
+            *busy = true;
+        }
+        return true;
     }
     uint32_t pending;
     {
@@ -211,25 +218,36 @@ bool FlushState(LogState& log, bool toDisk) {
     return pending > 0;
 }
 
-// Copies a finished line into the buffer. A line that does not fit makes this thread flush
-// and try again until the whole line fits: other threads may fill the room that a flush made
-// before this one gets the lock again, and a line is never cut or lost for that. Only a line
-// that could not fit even an empty buffer (possible only with characters beyond the basic
-// plane where wchar_t is UTF-32) is cut to the room.
+// Copies a finished line into the buffer. A line that does not fit makes this thread flush and
+// try again: other writers may fill the room a flush made before this one gets the lock back,
+// and the line is not cut for that. While another thread's flush is still writing, this one
+// sleeps a millisecond at a time, so that a writer thread of lower priority gets on. Only when
+// the line still does not fit after kRoomWaitMs (a file that does not take its bytes), or could
+// not fit even an emptied buffer (characters beyond the basic plane where wchar_t is UTF-32), is
+// it cut to the room left.
 void AppendLine(LogState& log, const wchar_t* line, size_t length) {
     size_t bytes = Utf16Units(line, length) * 2;
     size_t kept = std::min(bytes, static_cast<size_t>(kBufferLimit - 2));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRoomWaitMs);
     for (;;) {
         {
             platform::LockGuard guard(*log.buffer_lock);
-            if (log.fill + kept < kBufferLimit) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                kept = std::min(kept, static_cast<size_t>(kBufferLimit - log.fill)) &
+                       ~static_cast<size_t>(1);
+            }
+            if (log.fill + kept < kBufferLimit || kept == 0) {
                 EncodeUtf16Le(line, length, log.buffer.get() + log.fill, kept);
                 log.fill += static_cast<uint32_t>(kept);
                 return;
             }
         }
-        FlushState(log, false);
-        std::this_thread::yield();  // another thread's flush may still be writing
+        bool busy = false;
+        FlushState(log, false, &busy);
+        if (busy) {
+            // Another thread's flush is still writing the bytes out.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 }
 

@@ -41,17 +41,19 @@ void LogWriteUnchecked(const wchar_t* format, ...);
 void LogWriteErrorUnchecked(const wchar_t* format, ...);
 
 namespace log_detail {
-// The arguments a log format may take: integers and wide strings (%d, %u, %x, %ls).
+// The arguments a log format may take: integers of at most 32 bits (%d, %u, %x) and wide
+// strings (%ls). A 64-bit integer would shift every later argument of a 32-bit build.
 template <typename T>
-constexpr bool kLogArgument =
-    std::is_integral_v<T> || std::is_same_v<T, const wchar_t*> || std::is_same_v<T, wchar_t*>;
+constexpr bool kLogArgument = (std::is_integral_v<T> && sizeof(T) <= 4 &&
+                               !std::is_same_v<T, bool>) ||
+                              std::is_same_v<T, const wchar_t*> || std::is_same_v<T, wchar_t*>;
 }  // namespace log_detail
 
 // The plain write: one timestamped line with a printf-style wide format.
 template <typename... Args>
 void LogWrite(const wchar_t* format, Args... args) {
     static_assert((log_detail::kLogArgument<Args> && ...),
-                  "log arguments are integers and wide strings only");
+                  "log arguments are integers of at most 32 bits and wide strings");
     LogWriteUnchecked(format, args...);
 }
 
@@ -59,6 +61,6 @@ void LogWrite(const wchar_t* format, Args... args) {
 template <typename... Args>
 void LogWriteError(const wchar_t* format, Args... args) {
     static_assert((log_detail::kLogArgument<Args> && ...),
-                  "log arguments are integers and wide strings only");
+                  "log arguments are integers of at most 32 bits and wide strings");
     LogWriteErrorUnchecked(format, args...);
 }
