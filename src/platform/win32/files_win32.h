@@ -1,7 +1,6 @@
 // Files, folders, path functions and error texts over the Win32 calls.
 #pragma once
 
-#include "platform/clock.h"
 #include "platform/files.h"
 
 namespace platform::win32 {
@@ -18,11 +17,6 @@ class Win32FileSystem : public FileSystem {
 class Win32SystemText : public SystemText {
   public:
     bool ErrorMessage(ErrorCode code, std::wstring* text) override;
-};
-
-class Win32Clock : public Clock {
-  public:
-    LocalTime Now() override;
 };
 
 }  // namespace platform::win32

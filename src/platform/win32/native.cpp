@@ -1,5 +1,6 @@
 // The Windows build's platform: thin adapters over the Win32 calls.
 #include "platform/platform.h"
+#include "platform/win32/clock_win32.h"
 #include "platform/win32/devices_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/images_win32.h"

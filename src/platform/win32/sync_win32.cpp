@@ -23,9 +23,14 @@ class Win32Event : public Event {
 class Win32Lock : public Lock {
   public:
     Win32Lock() = default;
-    ~Win32Lock() override { DeleteCriticalSection(&section_); }
+    ~Win32Lock() override {
+        if (initialized_) {
+            DeleteCriticalSection(&section_);
+        }
+    }
     bool Init(DWORD spinCount) {
-        return InitializeCriticalSectionAndSpinCount(&section_, spinCount) != FALSE;
+        initialized_ = InitializeCriticalSectionAndSpinCount(&section_, spinCount) != FALSE;
+        return initialized_;
     }
     void Enter() override { EnterCriticalSection(&section_); }
     bool TryEnter() override { return TryEnterCriticalSection(&section_) != FALSE; }
@@ -33,6 +38,7 @@ class Win32Lock : public Lock {
 
   private:
     CRITICAL_SECTION section_;
+    bool initialized_ = false;
 };
 
 class Win32Thread : public Thread {
@@ -100,8 +106,6 @@ std::unique_ptr<Lock> Win32Sync::CreateLock(uint32_t spinCount, ErrorCode* error
     auto lock = std::make_unique<Win32Lock>();
     if (!lock->Init(spinCount)) {
         *error = GetLastError();
-        // The section was not initialised: it must not be deleted.
-        static_cast<void>(lock.release());
         return nullptr;
     }
     return lock;
