@@ -61,7 +61,7 @@ bool cFirmwareLoader::ReadFileNames(const wchar_t* vendor, FirmwareFileSet& file
     files.Generation = generation;
     // The vendor field holds a path-sized string: at most 259 characters are kept.
     files.Vendor.assign(vendor != nullptr ? vendor : L"",
-                        vendor != nullptr ? wcsnlen(vendor, kLineChars - 1) : 0);
+                        vendor != nullptr ? wcsnlen(vendor, platform::kMaxPath - 1) : 0);
 
     const platform::Platform& os = platform::Get();
     std::wstring folder;

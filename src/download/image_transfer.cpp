@@ -33,10 +33,10 @@ constexpr ImageStep kUqcnStep{kImageTypeUqcn, 0, L"Sending UQCN...", L"Sending U
                               L"Sending UQCN failed :-("};
 
 bool RunImageStep(const ImageStep& step, const std::wstring& path, cSerialPort& port) {
-    LogWrite(step.opening);
+    LogWrite(L"%ls", step.opening);
     ImageTransfer transfer(port, step.typeCode, step.trailerLength, path);
     const bool sent = SendImage(transfer);
-    LogWrite(sent ? step.success : step.failure);
+    LogWrite(L"%ls", sent ? step.success : step.failure);
     CloseImage(transfer);
     return sent;
 }

@@ -29,8 +29,9 @@ constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
 std::mutex g_currentLock;
 cSerialPort* g_current = nullptr;
 
-int AsLogInt(uint64_t value) {
-    return static_cast<int>(std::min<uint64_t>(value, INT_MAX));
+// A Windows code as the messages print it, with %d.
+int AsLogInt(uint32_t value) {
+    return static_cast<int>(value);
 }
 
 // "\\.\" followed by name, in a buffer of kMaxPath characters. False when the path (with its
