@@ -7,7 +7,7 @@
 
 namespace {
 
-// The catalogue as the card makers' documentation lists it, one row per entry in matching order:
+// The catalogue typed again, apart from its source, one row per entry in matching order:
 // download-mode identifier, modem-mode identifier, generation, vendor, name ("-" for none).
 struct Row {
     const wchar_t* download;

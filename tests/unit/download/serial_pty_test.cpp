@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -193,13 +195,20 @@ TEST_F(SerialPtyTest, FrameOutReplyIn) {
 TEST_F(SerialPtyTest, AReadEndsAtAGapAndTheRestStays) {
     cSerialPort port;
     ASSERT_TRUE(port.Open(L"COM7\\QDLService"));
-    std::thread peer([this] {
+    // The peer writes once the read is about to start, and leaves a gap far longer than the
+    // read's 2 ms quiet time, so that even a slow machine sees two pieces.
+    std::atomic<bool> reading{false};
+    std::thread peer([this, &reading] {
+        while (!reading.load()) {
+            std::this_thread::yield();
+        }
         PeerWrite(Pattern(20));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         PeerWrite(Pattern(33));
     });
     uint8_t buffer[53];
     uint32_t count = sizeof buffer;
+    reading = true;
     ASSERT_TRUE(port.Receive(buffer, count));
     peer.join();
     EXPECT_EQ(Bytes(buffer, buffer + count), Pattern(20));
