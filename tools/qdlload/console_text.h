@@ -5,8 +5,5 @@
 #include <cstdio>
 #include <string>
 
-// UTF-8 of a wide string (UTF-16 or UTF-32); an unpaired surrogate becomes U+FFFD.
-std::string ToUtf8Bytes(const std::wstring& text);
-
 // Writes the text as UTF-8 to the stream and flushes it.
 void WriteText(FILE* stream, const std::wstring& text);

@@ -7,11 +7,10 @@
 
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace platform::posix {
 
 std::string HostPath(const std::wstring& windowsPath);
-
-// UTF-8 of a wide string (UTF-32 on the host).
-std::string ToUtf8(const std::wstring& text);
 
 }  // namespace platform::posix

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "console_text.h"
+#include "platform/utf8.h"
 
 namespace {
 
-TEST(QdlloadConsoleTextTest, WritesUtf8WhateverTheWidthOfWcharT) {
+TEST(Utf8Test, EncodesWhateverTheWidthOfWcharT) {
     const struct {
         std::wstring text;
         std::string bytes;
@@ -20,7 +20,7 @@ TEST(QdlloadConsoleTextTest, WritesUtf8WhateverTheWidthOfWcharT) {
         {L"", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ToUtf8Bytes(c.text), c.bytes);
+        EXPECT_EQ(platform::ToUtf8(c.text), c.bytes);
     }
 }
 
