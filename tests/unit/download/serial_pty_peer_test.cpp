@@ -12,21 +12,13 @@
 
 #include "download/frame.h"
 #include "download/serial_port.h"
+#include "support/byte_pattern.h"
 #include "support/log_capture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::wstring>;
 using Clock = std::chrono::steady_clock;
-
-Bytes Pattern(size_t count) {
-    Bytes bytes(count);
-    for (size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-    }
-    return bytes;
-}
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();

@@ -26,21 +26,13 @@
 #include "platform/posix/serial_posix.h"
 #include "platform/serial.h"
 #include "platform/sync.h"
+#include "support/byte_pattern.h"
 #include "support/log_capture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::wstring>;
 using Clock = std::chrono::steady_clock;
-
-Bytes Pattern(size_t count) {
-    Bytes bytes(count);
-    for (size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-    }
-    return bytes;
-}
 
 double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -104,6 +96,27 @@ class SerialPtyTest : public testing::Test {
         auto device = platform::Get().serial->Open(L"\\\\.\\COM7\\QDLService", ioEvent, &error);
         EXPECT_EQ(error, 0u);
         return device;
+    }
+
+    // The device opened with the port's time-outs and a 256 KiB write left pending because the
+    // card's side does not read.
+    struct PendingWrite {
+        std::unique_ptr<platform::Event> ioEvent;
+        std::unique_ptr<platform::Event> cancel;
+        std::unique_ptr<platform::SerialDevice> device;
+        Bytes block = Pattern(256 * 1024);
+    };
+    void StartPendingWrite(PendingWrite& w) {
+        platform::Sync& sync = *platform::Get().sync;
+        w.ioEvent = sync.CreateEvent(true, true, nullptr);
+        w.cancel = sync.CreateEvent(false, false, nullptr);
+        w.device = OpenDevice(w.ioEvent.get());
+        ASSERT_TRUE(w.device);
+        ASSERT_EQ(w.device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
+        ASSERT_EQ(
+            w.device->StartWrite(w.block.data(), static_cast<uint32_t>(w.block.size())).status,
+            platform::IoStart::kPending);
+        EXPECT_EQ(w.device->Wait(w.cancel.get(), 20).status, platform::IoWait::kTimeout);
     }
 
     int master_ = -1;
@@ -362,16 +375,11 @@ TEST_F(SerialPtyTest, ManyBlocksToASlowReader) {
 // The card's side of the line closing while a block is still being written: the write ends
 // with 21 (not ready) and what the line took before.
 TEST_F(SerialPtyTest, DeviceWriteEndsWhenThePeerHangsUp) {
-    platform::Sync& sync = *platform::Get().sync;
-    auto ioEvent = sync.CreateEvent(true, true, nullptr);
-    auto cancel = sync.CreateEvent(false, false, nullptr);
-    auto device = OpenDevice(ioEvent.get());
-    ASSERT_TRUE(device);
-    ASSERT_EQ(device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
-    const Bytes block = Pattern(256 * 1024);
-    ASSERT_EQ(device->StartWrite(block.data(), static_cast<uint32_t>(block.size())).status,
-              platform::IoStart::kPending);
-    EXPECT_EQ(device->Wait(cancel.get(), 20).status, platform::IoWait::kTimeout);
+    PendingWrite w;
+    ASSERT_NO_FATAL_FAILURE(StartPendingWrite(w));
+    auto& device = w.device;
+    auto& cancel = w.cancel;
+    const Bytes& block = w.block;
     close(master_);
     master_ = -1;
     EXPECT_EQ(device->Wait(cancel.get(), 2000).status, platform::IoWait::kIoDone);
@@ -383,17 +391,10 @@ TEST_F(SerialPtyTest, DeviceWriteEndsWhenThePeerHangsUp) {
 
 // A device closed with a write still pending ends it; the close does not wait for the card.
 TEST_F(SerialPtyTest, DeviceClosedWithAWritePending) {
-    platform::Sync& sync = *platform::Get().sync;
-    auto ioEvent = sync.CreateEvent(true, true, nullptr);
-    auto cancel = sync.CreateEvent(false, false, nullptr);
-    auto device = OpenDevice(ioEvent.get());
-    ASSERT_TRUE(device);
-    ASSERT_EQ(device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
-    const Bytes block = Pattern(256 * 1024);
-    ASSERT_EQ(device->StartWrite(block.data(), static_cast<uint32_t>(block.size())).status,
-              platform::IoStart::kPending);
-    EXPECT_EQ(device->Wait(cancel.get(), 20).status, platform::IoWait::kTimeout);
-    device.reset();
+    PendingWrite w;
+    ASSERT_NO_FATAL_FAILURE(StartPendingWrite(w));
+    const Bytes& block = w.block;
+    w.device.reset();
     const Bytes taken = PeerRead(block.size(), 200);
     EXPECT_GT(taken.size(), 0u);
     EXPECT_LT(taken.size(), block.size());
@@ -403,18 +404,11 @@ TEST_F(SerialPtyTest, DeviceClosedWithAWritePending) {
 // The device itself: a cancelled write ends with 995 and the count the line took; a completion
 // is reported before a cancel that is also set; a closed peer ends a read with 109.
 TEST_F(SerialPtyTest, DeviceCancelCountAndOrder) {
-    platform::Sync& sync = *platform::Get().sync;
-    auto ioEvent = sync.CreateEvent(true, true, nullptr);
-    auto cancel = sync.CreateEvent(false, false, nullptr);
-    auto device = OpenDevice(ioEvent.get());
-    ASSERT_TRUE(device);
-    ASSERT_EQ(device->SetTimeouts({2, 0, 0, 1000, 1}), 0u);
-
-    const Bytes block = Pattern(256 * 1024);
-    const platform::IoStartResult write =
-        device->StartWrite(block.data(), static_cast<uint32_t>(block.size()));
-    ASSERT_EQ(write.status, platform::IoStart::kPending);
-    EXPECT_EQ(device->Wait(cancel.get(), 20).status, platform::IoWait::kTimeout);
+    PendingWrite w;
+    ASSERT_NO_FATAL_FAILURE(StartPendingWrite(w));
+    auto& device = w.device;
+    auto& cancel = w.cancel;
+    const Bytes& block = w.block;
     uint32_t count = 0;
     EXPECT_EQ(device->GetResult(false, &count), platform::serial_error::kIoIncomplete);
     EXPECT_EQ(device->CancelIo(), 0u);
