@@ -9,3 +9,8 @@ void SetLogEnabled(bool enabled) {
 bool IsLogEnabled() {
     return log_detail::g_enabled.load() != 0;
 }
+
+wchar_t (&LogDirectory())[kLogDirectoryChars] {
+    static wchar_t directory[kLogDirectoryChars] = {};
+    return directory;
+}

@@ -6,3 +6,9 @@
 // a failed LogOpen.
 void SetLogEnabled(bool enabled);
 bool IsLogEnabled();
+
+// The log directory of the start-key state: a buffer of 260 wide characters including the
+// terminator, empty at process start. The start key -log copies its folder argument into it; the
+// service host completes it before it opens the log.
+inline constexpr unsigned kLogDirectoryChars = 260;
+wchar_t (&LogDirectory())[kLogDirectoryChars];
