@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -42,7 +41,7 @@ constexpr size_t kStackLineSize = 5000;    // characters of a line formatted on 
 constexpr size_t kMaxLineSize = 95000;     // characters of the longest line, terminator included
 constexpr uint32_t kLockSpinCount = 0x80000400;
 constexpr uint32_t kWriterBatchMs = 2000;
-constexpr int kRoomWaitMs = 2000;        // longest wait of a writer for room in the buffer
+constexpr uint32_t kRoomWaitMs = 2000;   // longest wait of a writer for room in the buffer
 constexpr size_t kTimestampLength = 25;  // "dd-mm-yyyy hh:mm:ss:mmmm "
 constexpr wchar_t kErrorPrefix[] = L"ERROR: ";
 constexpr size_t kErrorPrefixLength = 7;
@@ -67,11 +66,14 @@ struct LogState {
     std::unique_ptr<platform::AppendFile> file;
     std::unique_ptr<platform::Event> stop_event;
     std::unique_ptr<platform::Event> data_event;
+    // Manual reset: set by every flush that made room, for a writer that waits for room.
+    std::unique_ptr<platform::Event> room_event;
     std::unique_ptr<platform::Thread> writer;
     std::atomic<int32_t> handoff{kRunning};
 };
 
 std::atomic<int32_t> g_phase{kClosed};
+std::atomic<LogEcho> g_echo{nullptr};
 std::atomic<int32_t> g_users{0};
 LogState* g_log = nullptr;          // valid for a counted user while the phase is open
 std::shared_ptr<LogState> g_owner;  // the open log, released by the close
@@ -215,25 +217,31 @@ bool FlushState(LogState& log, bool toDisk, bool* busy = nullptr) {
         log.file->FlushToDisk();
     }
     log.flush_lock->Leave();
+    if (pending > 0) {
+        log.room_event->Set();
+    }
     return pending > 0;
 }
 
 // Copies a finished line into the buffer. A line that does not fit makes this thread flush and
 // try again: other writers may fill the room a flush made before this one gets the lock back,
 // and the line is not cut for that. While another thread's flush is still writing, this one
-// sleeps a millisecond at a time, so that a writer thread of lower priority gets on. Only when
-// the line still does not fit after kRoomWaitMs (a file that does not take its bytes), or could
-// not fit even an emptied buffer (characters beyond the basic plane where wchar_t is UTF-32), is
-// it cut to the room left.
+// waits for that flush to make room (so that a writer thread of lower priority gets on), at most
+// kRoomWaitMs: a flush that takes longer (a file that does not take its bytes) gets the line
+// cut to the room left, so that no writer is held up by a stalled file. A line that could not
+// fit even an emptied buffer (characters beyond the basic plane where wchar_t is UTF-32) is cut
+// to the buffer's size.
 void AppendLine(LogState& log, const wchar_t* line, size_t length) {
     size_t bytes = Utf16Units(line, length) * 2;
     size_t kept = std::min(bytes, static_cast<size_t>(kBufferLimit - 2));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRoomWaitMs);
+    bool cut = false;
     for (;;) {
         {
             platform::LockGuard guard(*log.buffer_lock);
-            if (std::chrono::steady_clock::now() >= deadline) {
-                kept = std::min(kept, static_cast<size_t>(kBufferLimit - log.fill)) &
+            if (cut) {
+                // The room left: the buffer never fills to kBufferLimit, and a line keeps whole
+                // code units.
+                kept = std::min(kept, static_cast<size_t>(kBufferLimit - 1 - log.fill)) &
                        ~static_cast<size_t>(1);
             }
             if (log.fill + kept < kBufferLimit || kept == 0) {
@@ -242,11 +250,14 @@ void AppendLine(LogState& log, const wchar_t* line, size_t length) {
                 return;
             }
         }
+        // Cleared before the flush, so that a flush ending from now on wakes the wait below.
+        log.room_event->Reset();
         bool busy = false;
         FlushState(log, false, &busy);
         if (busy) {
-            // Another thread's flush is still writing the bytes out.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            platform::Event* room[] = {log.room_event.get()};
+            const platform::WaitResult woke = log.sync->WaitAny(room, 1, kRoomWaitMs);
+            cut = woke.status != platform::WaitStatus::kSignaled;
         }
     }
 }
@@ -322,6 +333,32 @@ void WriteLine(LogState& log, bool isError, const wchar_t* format, va_list args)
     line[at++] = L'\n';
     AppendLine(log, line, at);
     log.data_event->Set();
+}
+
+// Hands the text of a line to the echo: formatted as the log formats it, without timestamp and
+// line end; where the log writes one of its own reports instead, the echo gets that report.
+void EchoLine(LogEcho echo, bool isError, const wchar_t* format, va_list args) {
+    wchar_t stackText[kStackLineSize];
+    if (FormatInto(stackText, kStackLineSize, format, args) >= 0) {
+        echo(isError, stackText);
+        return;
+    }
+    const int counted = CountFormatted(format, args);
+    if (counted < 0) {
+        echo(false, L"WriteV: vsctprintf returned error...");
+        return;
+    }
+    const size_t needed = static_cast<size_t>(counted) + 1;
+    if (needed > kMaxLineSize) {
+        echo(false, L"WriteV: too long message...");
+        return;
+    }
+    std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[needed]);
+    if (!text || FormatInto(text.get(), needed, format, args) < 0) {
+        echo(false, L"WriteV: vstprintf_s returned error");
+        return;
+    }
+    echo(isError, text.get());
 }
 
 // Moves the buffer to the file at most every two seconds while lines keep coming, and at once
@@ -406,6 +443,10 @@ int32_t OpenState(const wchar_t* name, const wchar_t* directory,
     if (!log->data_event) {
         return kLogEventFailed;
     }
+    log->room_event = os.sync->CreateEvent(true, false, &error);
+    if (!log->room_event) {
+        return kLogEventFailed;
+    }
     log->writer = os.sync->StartThread([log] { RunWriter(log); }, &error);
     if (!log->writer) {
         return kLogThreadFailed;
@@ -443,7 +484,15 @@ bool LogIsOpen() {
     return phase == kOpening || phase == kOpen;
 }
 
+void SetLogEcho(LogEcho echo) {
+    g_echo.store(echo);
+}
+
 void WriteV(bool isError, const wchar_t* format, va_list args) {
+    if (LogEcho echo = g_echo.load(std::memory_order_relaxed);
+        echo != nullptr && format != nullptr) {
+        EchoLine(echo, isError, format, args);
+    }
     if (g_enabled.load(std::memory_order_relaxed) == 0 ||
         g_phase.load(std::memory_order_relaxed) != kOpen || format == nullptr) {
         return;
@@ -490,12 +539,17 @@ void LogClose(uint32_t timeoutMs) {
     }
     std::shared_ptr<LogState> log = std::move(g_owner);
     g_log = nullptr;
+    // Everything written before the close goes to the file and the disk on this thread, before
+    // the writer thread is stopped: a writer of the lowest priority may get no processor time
+    // before the process ends.
+    bool writerFlushing = false;
+    FlushState(*log, true, &writerFlushing);
     log->stop_event->Set();
     log->writer->Join(timeoutMs);
-    // Once the writer thread has ended, everything written before the close is still in the
-    // buffer or in the file: write the rest and flush to disk. If the thread is still running,
-    // it does this itself when it ends, and keeps the state alive until then.
-    if (log->handoff.exchange(kCloseGaveUp) == kThreadEnded) {
+    // The writer thread was in the middle of a flush: it writes only the bytes pending when it
+    // began. The rest is written and flushed to disk once the thread has ended, by the close or,
+    // if the close stops waiting first, by the thread itself, which keeps the state alive.
+    if (writerFlushing && log->handoff.exchange(kCloseGaveUp) == kThreadEnded) {
         FlushState(*log, true);
     }
     log.reset();

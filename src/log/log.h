@@ -24,6 +24,12 @@ bool LogIsOpen();
 // or not open.
 void WriteV(bool isError, const wchar_t* format, va_list args);
 
+// A function that is also given the text of every line written (formatted, without timestamp
+// and line end), whether or not the log is open: a console program shows it. Called on the
+// writing thread; nullptr for none.
+using LogEcho = void (*)(bool isError, const wchar_t* text);
+void SetLogEcho(LogEcho echo);
+
 // Moves the pending lines to the file; with toDisk, also flushes the file to disk. True when
 // it moved bytes or found another flush running.
 bool LogFlush(bool toDisk);

@@ -36,6 +36,70 @@ std::vector<uint8_t> Utf16(const std::wstring& text) {
     return bytes;
 }
 
+// Fake threads and events with two controls over time: the waits with a time limit made by one
+// chosen thread run out at once (their limits are recorded), and new threads can be held
+// before they run, as a writer thread of the lowest priority that gets no processor time.
+class ControlledSync : public FakeSync {
+  public:
+    void HurryWaitsOf(std::thread::id thread) { hurried_ = thread; }
+    std::vector<uint32_t> HurriedLimits() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return hurried_limits_;
+    }
+    platform::WaitResult WaitAny(platform::Event* const* events, size_t count,
+                                 uint32_t timeoutMs) override {
+        if (std::this_thread::get_id() != hurried_ || timeoutMs == platform::kInfinite) {
+            return FakeSync::WaitAny(events, count, timeoutMs);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        hurried_limits_.push_back(timeoutMs);
+        return {platform::WaitStatus::kTimeout, 0, 0};
+    }
+
+    void HoldNewThreads() { hold_ = true; }
+    void ReleaseThreads() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = false;
+        changed_.notify_all();
+    }
+    void WaitThreadsEnded() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return running_ == 0; });
+    }
+    std::unique_ptr<platform::Thread> StartThread(std::function<void()> body,
+                                                  platform::ErrorCode* error) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++running_;
+        }
+        auto held = [this, body = std::move(body)]() mutable {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [this] { return !hold_; });
+            }
+            body();
+            body = nullptr;  // what the body holds is released before the thread counts as ended
+            std::lock_guard<std::mutex> lock(mutex_);
+            --running_;
+            changed_.notify_all();
+        };
+        std::unique_ptr<platform::Thread> thread = FakeSync::StartThread(std::move(held), error);
+        if (!thread) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --running_;
+        }
+        return thread;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread::id hurried_;
+    std::vector<uint32_t> hurried_limits_;
+    bool hold_ = false;
+    int running_ = 0;
+};
+
 // A log on fakes: in-memory files, a fixed clock and working fake threads and events.
 class LogTest : public testing::Test {
   protected:
@@ -51,6 +115,8 @@ class LogTest : public testing::Test {
     ~LogTest() override {
         LogClose(platform::kInfinite);
         SetLogEnabled(false);
+        sync_.ReleaseThreads();
+        sync_.WaitThreadsEnded();
     }
 
     std::wstring FileText() { return DecodeUtf16Le(files_.Contents(kPath)); }
@@ -60,7 +126,7 @@ class LogTest : public testing::Test {
 
     FakeFileSystem files_;
     FakeClock clock_;
-    FakeSync sync_;
+    ControlledSync sync_;
     std::optional<platform::ScopedPlatform> use_;
 };
 
@@ -170,6 +236,7 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, LogOpenFailureTest,
                                          OpenFailure{"GetFileSize", 0, kLogFail},
                                          OpenFailure{"CreateEvent", 0, kLogEventFailed},
                                          OpenFailure{"CreateEvent", 1, kLogEventFailed},
+                                         OpenFailure{"CreateEvent", 2, kLogEventFailed},
                                          OpenFailure{"StartThread", 0, kLogThreadFailed}));
 
 TEST_F(LogTest, NameThatCannotTakeItsExtensionIsRefused) {
@@ -374,6 +441,74 @@ TEST_F(LogTest, CloseThatStopsWaitingLeavesTheWriterItsStateAndItsLines) {
         std::this_thread::yield();
     }
     EXPECT_EQ(FileLines(), std::vector<std::wstring>{L"pending at the close"});
+}
+
+TEST_F(LogTest, WriterThatFindsNoRoomWhileAFileWriteIsStuckCutsItsLineAfterTwoSeconds) {
+    BlockedFlush blocked(files_);
+    sync_.script().Fail("WaitAny", 6);  // the writer's first wait ends at once: it flushes
+    sync_.HurryWaitsOf(std::this_thread::get_id());
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    blocked.WaitEntered();  // the writer thread's write of the first 10 bytes does not return
+    // Lines of 1002 characters (2004 bytes) behind those 10 bytes: 99 fit below 200,000 bytes.
+    // The 100th waits for room in vain and keeps the room left, 1592 bytes; the 101st finds
+    // none and is lost. Neither waits for the stuck write.
+    for (int i = 0; i < 101; ++i) {
+        LogWrite(L"%03d %ls", i, std::wstring(971, L'x').c_str());
+    }
+    EXPECT_EQ(sync_.HurriedLimits(), (std::vector<uint32_t>{2000, 2000}));
+    blocked.Release();
+    LogClose(platform::kInfinite);
+
+    std::wstring text = DecodeUtf16Le(files_.Contents(kPath), 2);
+    std::vector<std::wstring> lines = LogLines(text);
+    ASSERT_EQ(lines.size(), 100u);
+    for (int i = 0; i < 99; ++i) {
+        wchar_t number[8];
+        std::swprintf(number, 8, L"%03d ", i);
+        ASSERT_EQ(lines[i], number + std::wstring(971, L'x'));
+    }
+    EXPECT_EQ(lines[99], L"099 " + std::wstring(767, L'x'));
+    EXPECT_EQ(files_.Contents(kPath).size(), 2 + 8 + 99 * 2004 + 1592u);
+}
+
+TEST_F(LogTest, CloseWritesAndFlushesEverythingOnItsOwnThreadWhenTheWriterNeverRuns) {
+    sync_.HoldNewThreads();
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    LogWrite(L"the last line before the shutdown");
+    LogClose(0);  // the writer thread has not run at all
+    EXPECT_EQ(FileLines(), std::vector<std::wstring>{L"the last line before the shutdown"});
+    EXPECT_EQ(files_.DiskFlushes(kPath), 1);
+    sync_.ReleaseThreads();
+    sync_.WaitThreadsEnded();
+    EXPECT_EQ(files_.DiskFlushes(kPath), 1);  // the writer thread, once it runs, has nothing to do
+}
+
+// What an echo received, in order.
+std::vector<std::pair<bool, std::wstring>> g_echoed;
+void Echo(bool isError, const wchar_t* text) {
+    g_echoed.emplace_back(isError, text);
+}
+
+TEST_F(LogTest, EchoGetsEveryLineWhetherOrNotTheLogIsOpen) {
+    g_echoed.clear();
+    SetLogEcho(&Echo);
+    SetLogEnabled(false);
+    LogWrite(L"off %d", 1);
+    SetLogEnabled(true);
+    LogWriteError(L"enabled, not open: %ls", L"port");
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    LogWrite(L"\nopen, %ls", std::wstring(6000, L'y').c_str());
+    LogWrite(L"%ls", std::wstring(95000, L'z').c_str());
+    SetLogEcho(nullptr);
+    LogWrite(L"not echoed");
+    LogClose(platform::kInfinite);
+
+    using Echoed = std::vector<std::pair<bool, std::wstring>>;
+    EXPECT_EQ(g_echoed, (Echoed{{false, L"off 1"},
+                                {true, L"enabled, not open: port"},
+                                {false, L"\nopen, " + std::wstring(6000, L'y')},
+                                {false, L"WriteV: too long message..."}}));
+    EXPECT_EQ(FileLines().size(), 3u);
 }
 
 // The log on the build's own files and threads: a real file in a folder the open creates.
