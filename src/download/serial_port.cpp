@@ -157,6 +157,10 @@ void cSerialPort::Close() {
     // Closed outside the lock: no cancel can reach it any more.
 }
 
+bool cSerialPort::TakeEarlyCancel() {
+    return earlyCancel_.exchange(false);
+}
+
 void cSerialPort::CancelPending() {
     device_->CancelIo();
     uint32_t ignored = 0;
@@ -168,6 +172,10 @@ bool cSerialPort::Send(const uint8_t* bytes, uint32_t count) {
         return false;
     }
     if (bytes == nullptr && count > 0) {
+        return false;
+    }
+    if (TakeEarlyCancel()) {
+        LogWrite(L"SerialPort.Send: Operation cancelled.");
         return false;
     }
     const platform::IoStartResult start = device_->StartWrite(bytes, count);
@@ -215,6 +223,10 @@ bool cSerialPort::Receive(uint8_t* buffer, uint32_t& count) {
     const uint32_t requested = count;
     count = 0;
     if (buffer == nullptr && requested > 0) {
+        return false;
+    }
+    if (TakeEarlyCancel()) {
+        LogWrite(L"SerialPort.Receive: Operation cancelled.");
         return false;
     }
     const platform::IoStartResult start = device_->StartRead(buffer, requested);
@@ -315,12 +327,20 @@ bool cSerialPort::ReceiveWithCRC(uint32_t n, uint8_t* out) {
 
 void SetCurrentPort(cSerialPort* port) {
     std::lock_guard<std::mutex> lock(g_currentLock);
+    if (port != nullptr) {
+        port->earlyCancel_ = false;  // a new download starts without a cancel
+    }
     g_current = port;
 }
 
 void CancelCurrentPort() {
     std::lock_guard<std::mutex> lock(g_currentLock);
-    if (g_current != nullptr && g_current->cancelEvent_) {
+    if (g_current == nullptr) {
+        return;
+    }
+    if (g_current->cancelEvent_) {
         g_current->cancelEvent_->Set();
+    } else {
+        g_current->earlyCancel_ = true;
     }
 }

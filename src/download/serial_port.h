@@ -2,6 +2,7 @@
 // after 2000 ms or when cancelled from another thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -31,16 +32,22 @@ class cSerialPort {
     bool ReceiveWithCRC(uint32_t n, uint8_t* out);
 
   private:
+    friend void SetCurrentPort(cSerialPort* port);
     friend void CancelCurrentPort();
     // Ends a pending write or read and waits until it has ended, so that no late completion
     // can touch the caller's buffer after Send or Receive has returned.
     void CancelPending();
+    // True once for a cancel that came while this port was current but had no cancel event.
+    bool TakeEarlyCancel();
 
     std::unique_ptr<platform::SerialDevice> device_;  // the port handle and overlapped record
     std::unique_ptr<platform::Event> ioEvent_;        // manual reset, the overlapped record's
     // Auto reset; made anew by each Open. Written only under the current-port lock, so that a
     // cancel from another thread never signals an event that is being closed.
     std::unique_ptr<platform::Event> cancelEvent_;
+    // A cancel of the current port before Open made its cancel event (or while it was closed):
+    // the next Send or Receive fails as cancelled, as it would have in the event's wait.
+    std::atomic<bool> earlyCancel_{false};
 };
 
 // The process-wide current port: the port of the download in progress, or none.

@@ -557,13 +557,29 @@ TEST(SerialPortCancel, WithoutACurrentPortNothingHappens) {
     EXPECT_EQ(rig.NewLines(), Lines{L"SerialPort.Receive: Receiving timed out."});
 }
 
-TEST(SerialPortCancel, BeforeOpenHasNoEffect) {
+TEST(SerialPortCancel, BeforeOpenEndsTheFirstOperationOnly) {
     Rig rig;
     SetCurrentPort(&rig.port);
-    CancelCurrentPort();  // closed: no cancel event yet
+    CancelCurrentPort();  // closed: no cancel event yet; remembered
     ASSERT_TRUE(rig.Open());
+    const uint8_t bytes[2] = {1, 2};
+    EXPECT_FALSE(rig.port.Send(bytes, 2)) << "it would have completed at once";
+    EXPECT_EQ(rig.NewLines(), Lines{L"SerialPort.Send: Operation cancelled."});
+    EXPECT_TRUE(rig.NewCalls().empty()) << "nothing is started";
     uint8_t buffer[4];
     uint32_t count = 4;
+    EXPECT_FALSE(rig.port.Receive(buffer, count));
+    EXPECT_EQ(rig.NewLines(), (Lines{L"SerialPort.Send: Operation cancelled.",
+                                     L"SerialPort.Receive: Receiving timed out."}));
+
+    // A new download starts without it.
+    SetCurrentPort(nullptr);
+    CancelCurrentPort();
+    SetCurrentPort(&rig.port);
+    rig.port.Close();
+    CancelCurrentPort();
+    SetCurrentPort(&rig.port);
+    ASSERT_TRUE(rig.Open());
     EXPECT_FALSE(rig.port.Receive(buffer, count));
     EXPECT_EQ(rig.NewLines(), Lines{L"SerialPort.Receive: Receiving timed out."});
 
@@ -633,6 +649,26 @@ TEST(SerialPortCancel, FromAnotherThreadDuringAReceive) {
     count = 4;
     EXPECT_TRUE(rig.port.Receive(buffer, count));
     EXPECT_EQ(count, 2u);
+}
+
+// A cancel from the control thread at any moment of a download's start (before, during or after
+// the port's Open made its cancel event, or during the first wait) ends the first operation.
+TEST(SerialPortCancel, CancelRacingTheStartOfADownloadIsNeverLost) {
+    Rig rig;
+    for (int i = 0; i < 300; ++i) {
+        cSerialPort port;
+        SetCurrentPort(&port);
+        std::thread control([] { CancelCurrentPort(); });
+        EXPECT_TRUE(port.Open(kName));
+        rig.device().ScriptRead(Pending(FakeIo::Wait::kBlock));
+        rig.Mark();
+        uint8_t buffer[4];
+        uint32_t count = 4;
+        EXPECT_FALSE(port.Receive(buffer, count));
+        control.join();
+        ASSERT_EQ(rig.NewLines(), Lines{L"SerialPort.Receive: Operation cancelled."}) << i;
+        SetCurrentPort(nullptr);
+    }
 }
 
 TEST(SerialPortCancel, DestroyedCurrentPortIsNoLongerCurrent) {
