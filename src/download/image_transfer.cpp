@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "download/frame.h"
 #include "download/serial_port.h"
@@ -44,8 +45,8 @@ bool RunImageStep(const ImageStep& step, const std::wstring& path, cSerialPort& 
 }  // namespace
 
 ImageTransfer::ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength,
-                             const std::wstring& path)
-    : port(port), typeCode(typeCode), trailerLength(trailerLength), path(path) {}
+                             std::wstring path)
+    : port(port), typeCode(typeCode), trailerLength(trailerLength), path(std::move(path)) {}
 
 ImageTransfer::~ImageTransfer() {
     CloseImage(*this);

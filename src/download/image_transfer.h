@@ -24,16 +24,15 @@ constexpr uint64_t kMaxImageSize = 0x7FFFFFFF;
 
 // One image on its way to the card; lives for one step and releases the file on every path.
 struct ImageTransfer {
-    ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength,
-                  const std::wstring& path);
+    ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength, std::wstring path);
     ~ImageTransfer();
     ImageTransfer(const ImageTransfer&) = delete;
     ImageTransfer& operator=(const ImageTransfer&) = delete;
 
     cSerialPort& port;
     uint8_t typeCode;
-    uint32_t trailerLength;  // bytes at the end of the file that are not sent
-    const std::wstring& path;
+    uint32_t trailerLength;   // bytes at the end of the file that are not sent
+    const std::wstring path;  // its own copy: the transfer may be built from a temporary
     std::unique_ptr<platform::ImageFile> file;
     uint32_t imageSize = 0;  // file size minus trailer; 0 while nothing is open
     std::unique_ptr<platform::ImageMapping> mapping;

@@ -277,6 +277,14 @@ TEST(ImageTransferFailureTest, ImagesOf2GiBOrMoreAreRefused) {
     }
 }
 
+TEST_F(ImageTransferTest, TransferBuiltFromATemporaryPathKeepsItsPath) {
+    const std::wstring folder = L"C:\\firmware\\a folder long enough for the heap\\";
+    card_.images().AddFile(folder + L"APPS.MBN", download_test::ImageBytes(20, 7));
+    ImageTransfer t(port_, kImageTypeApps, 0, folder + L"APPS.MBN");
+    EXPECT_EQ(t.path, folder + L"APPS.MBN");
+    EXPECT_TRUE(OpenImage(t));
+}
+
 TEST_F(ImageTransferTest, CloseImageTwiceDoesNothingMore) {
     card_.images().AddFile(kPath, download_test::ImageBytes(20, 7));
     ImageTransfer t(port_, kImageTypeAmss, 8, kPath);
