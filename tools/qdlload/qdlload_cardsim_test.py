@@ -37,8 +37,12 @@ def check(condition, message):
         raise Failure(message)
 
 
-def log_lines(path):
-    """The log's lines without timestamps; frame traces left out."""
+def is_trace(line):
+    return line.startswith(("Send: ", "Rcvd: ", "      "))
+
+
+def log_lines(path, traces=False):
+    """The log's lines without timestamps; frame traces left out unless asked for."""
     with open(path, "rb") as f:
         data = f.read()
     check(data[:2] == b"\xff\xfe", "the log starts with FF FE")
@@ -48,7 +52,7 @@ def log_lines(path):
             continue
         check(TIMESTAMP.match(line), "a log line without timestamp: %r" % line)
         line = line[25:]
-        if line.startswith(("Send: ", "Rcvd: ", "      ")):
+        if is_trace(line) and not traces:
             continue
         lines.append(line)
     return lines
@@ -205,6 +209,11 @@ class Run:
         check(status == (0 if loaded else 1), "exit code %d; stderr %r" % (status, err))
         check(out == closing, "closing line %r" % out)
         lines = log_lines(os.path.join(folder, "log", "qdlload.log"))
+        # Standard error shows every line of the log; the frames only with --verbose.
+        verbose = "--verbose" in extra
+        all_lines = log_lines(os.path.join(folder, "log", "qdlload.log"), traces=verbose)
+        check(err.splitlines() == all_lines, "standard error is not the log: %r" % err)
+        check(not verbose or any(is_trace(line) for line in all_lines), "no frames traced")
         expect_in_order(lines, ["Port %s\\QDLService is opened." % self.port] +
                         expected if card else expected)
         for line in absent:
@@ -230,6 +239,16 @@ class Run:
         check(out == "", "wrote %r to stdout" % out)
         check(err == "qdlload: unable to open the log in %s\n" % folder, "stderr %r" % err)
 
+    def no_card_without_log(self):
+        """Without --log the reason of a failure still shows, on standard error."""
+        status, out, err = self.qdlload([self.port, "--generation", "1", "--amss", "a",
+                                         "--apps", "b"])
+        check(status == 1, "exit code %d" % status)
+        check(out == "qdlload: firmware loading failed\n", "stdout %r" % out)
+        check(re.fullmatch(r"cSerialPort\.Open: Unable to open port \\\\\.\\%s\\QDLService\. "
+                           r"ErrorCode: \d+\nUnable to open port: %s\n" % (self.port, self.port),
+                           err), "stderr %r" % err)
+
     def usage_error(self):
         status, out, err = self.qdlload([self.port, "--amss", "a", "--apps", "b"])
         check(status == 2, "usage error exit code %d" % status)
@@ -246,7 +265,7 @@ def scenarios(run):
                "PostFirmware response - OK", "Sending AMSS completed!"]
     return [
         ("gobi1000", True, lambda: run.scenario(
-            "gobi1000", generation=1, lines=["Initial Message - OK"] + amss_ok + [
+            "gobi1000", generation=1, extra=["--verbose"], lines=["Initial Message - OK"] + amss_ok + [
                 "Sending APPS completed!", "Final Message - OK", "Firmware loading completed!"],
             absent=["Sending UQCN..."])),
         ("gobi2000", True, lambda: run.scenario(
@@ -294,6 +313,7 @@ def scenarios(run):
             lines=[re.compile(r"cSerialPort\.Open: Unable to open port \\\\\.\\%s\\QDLService\. "
                               r"ErrorCode: \d+" % run.port),
                    "Unable to open port: %s" % run.port])),
+        ("no card, no log", True, run.no_card_without_log),
         ("log not opened", True, run.log_not_opened),
         ("usage error", True, run.usage_error),
     ]

@@ -16,6 +16,7 @@ struct QdlloadOptions {
     std::wstring port;          // a COM port name such as COM7
     FirmwareFileSet files;      // UsePreference true unless --nopreference
     std::wstring logDirectory;  // empty: no log
+    bool verbose = false;       // the echo of the log on standard error shows the frames too
 };
 
 // Reads the arguments behind the program name. False with *error set on a usage error.

@@ -1,6 +1,8 @@
 #include "qdlload_run.h"
 
+#include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "console_text.h"
 #include "discovery/load_attempt.h"
@@ -10,6 +12,33 @@
 #include "platform/types.h"
 
 namespace {
+
+std::atomic<bool> g_verbose{false};
+
+// Every line of the log on standard error, so that a failure always shows its cause; the
+// hexadecimal trace of the frames ("Send: ", "Rcvd: " and its continuation lines) only when
+// verbose.
+void EchoToStandardError(bool isError, const wchar_t* text) {
+    const std::wstring line = text;
+    const bool trace = line.rfind(L"Send: ", 0) == 0 || line.rfind(L"Rcvd: ", 0) == 0 ||
+                       line.rfind(L"      ", 0) == 0;
+    if (trace && !g_verbose.load()) {
+        return;
+    }
+    WriteText(stderr, (isError ? L"ERROR: " : L"") + line + L"\n");
+}
+
+// Echoes the log for its lifetime.
+class LogEchoScope {
+  public:
+    explicit LogEchoScope(bool verbose) {
+        g_verbose = verbose;
+        SetLogEcho(&EchoToStandardError);
+    }
+    ~LogEchoScope() { SetLogEcho(nullptr); }
+    LogEchoScope(const LogEchoScope&) = delete;
+    LogEchoScope& operator=(const LogEchoScope&) = delete;
+};
 
 // The log of one qdlload run: DIR\qdlload.log, written as the service writes its own.
 class RunLog {
@@ -37,6 +66,7 @@ int RunQdlload(const QdlloadOptions& options) {
     LoadPreparation preparation = LoadPreparation::kReady;
     bool loaded = false;
     {
+        const LogEchoScope echo(options.verbose);
         RunLog log;
         if (!options.logDirectory.empty() && !log.Open(options.logDirectory)) {
             WriteText(stderr,

@@ -95,14 +95,21 @@ TEST(QdlloadOptionsTest, UsageErrors) {
         {with({L"--vendor", L"--nopreference"}), L"--vendor needs a value"},
         {with({L"--amss", L"again"}), L"--amss is given twice"},
         {with({L"--nopreference", L"--nopreference"}), L"--nopreference is given twice"},
-        {with({L"--auto"}), L"--auto takes only --nopreference and --log"},
-        {{L"--auto", L"COM7"}, L"--auto takes only --nopreference and --log"},
-        {{L"--auto", L"--vendor", L"Lenovo"}, L"--auto takes only --nopreference and --log"},
+        {with({L"--auto"}), L"--auto takes only --nopreference, --log and --verbose"},
+        {{L"--auto", L"COM7"}, L"--auto takes only --nopreference, --log and --verbose"},
+        {{L"--auto", L"--vendor", L"Lenovo"},
+         L"--auto takes only --nopreference, --log and --verbose"},
         {{L"--auto", L"--auto"}, L"--auto is given twice"},
         {with({L"--log", longPath}), L"--log is longer than 259 characters"},
         {{L"COM7", L"--generation", L"1", L"--amss", longPath, L"--apps", L"b"},
          L"--amss is longer than 259 characters"},
-        {{L"", L"--generation", L"1", L"--amss", L"a", L"--apps", L"b"}, L"the port name is empty"},
+        {with({L"--speed", L"9600"}), L"unknown option --speed"},
+        {with({L"-v"}), L"unknown option -v"},
+        {{L"", L"--generation", L"1", L"--amss", L"a", L"--apps", L"b"}, L"argument 1 is empty"},
+        {with({L"--log", L""}), L"argument 9 is empty"},
+        {{L"COM7", L"--generation", L"2", L"--amss", L"a", L"--apps", L"b", L"--uqcn", L"c"},
+         L"--generation 2 looks for the preferred images in the card maker's folder: give "
+         L"--vendor NAME, or --nopreference"},
     };
     for (const auto& c : cases) {
         QdlloadOptions options;
@@ -110,6 +117,17 @@ TEST(QdlloadOptionsTest, UsageErrors) {
         EXPECT_FALSE(ParseQdlloadArguments(c.args, &options, &error)) << c.error;
         EXPECT_EQ(error, c.error);
     }
+}
+
+TEST(QdlloadOptionsTest, Gobi2000WithoutVendorNeedsNoPreferenceAndVerboseIsRead) {
+    QdlloadOptions options;
+    std::wstring error;
+    ASSERT_TRUE(ParseQdlloadArguments({L"COM7", L"--generation", L"2", L"--amss", L"a", L"--apps",
+                                       L"b", L"--uqcn", L"c", L"--nopreference", L"--verbose"},
+                                      &options, &error))
+        << error;
+    EXPECT_FALSE(options.files.UsePreference);
+    EXPECT_TRUE(options.verbose);
 }
 
 TEST(QdlloadOptionsTest, AcceptsPathsOf259Characters) {
