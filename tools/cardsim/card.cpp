@@ -90,9 +90,9 @@ bool cCard::ReadInput() {
     size_t want = m_buffer.size();
     if (m_stage == Stage::kData) {
         want = std::min<size_t>(want, m_size - m_received);
-        const Fault* stall = FindFault(FaultPoint::kStall);
-        if (stall != nullptr && !m_stallDone && m_received < m_size / 2) {
-            want = std::min<size_t>(want, m_size / 2 - m_received);
+        const Fault* fault = DataFault();
+        if (fault != nullptr && !m_stallDone && m_received < DataFaultOffset(*fault)) {
+            want = std::min<size_t>(want, DataFaultOffset(*fault) - m_received);
         }
     } else if (!m_judging) {
         // Only the rest of the expected message: what follows belongs to the next step.
@@ -215,13 +215,23 @@ void cCard::OnData(const uint8_t* bytes, size_t count) {
     m_received += static_cast<uint32_t>(count);
     ++m_reads;
     m_lastByte = m_lastActivity;
-    const Fault* stall = FindFault(FaultPoint::kStall);
-    if (stall != nullptr && !m_stallDone && m_received >= m_size / 2 && m_received < m_size) {
+    const Fault* fault = DataFault();
+    if (fault != nullptr && !m_stallDone && m_received >= DataFaultOffset(*fault) &&
+        m_received < m_size) {
         m_stallDone = true;
         m_faultThisLoad = true;
+        if (fault->kind == FaultKind::kVanish) {
+            m_log.Line("FAULT: %s: the card vanishes after %u of %u bytes", ImageName(), m_received,
+                       m_size);
+            if (m_vanish) {
+                m_vanish();
+            }
+            Finish("the card vanished");
+            return;
+        }
         m_log.Line("FAULT: %s: stops reading after %u of %u bytes for %ld ms", ImageName(),
-                   m_received, m_size, stall->arg);
-        Pause(stall->arg);
+                   m_received, m_size, fault->arg);
+        Pause(fault->arg);
         m_log.Line("%s: reading again", ImageName());
     }
     if (m_received == m_size) {
@@ -249,6 +259,15 @@ bool cCard::OnQuiet(Clock::time_point now) {
         return true;
     }
     return false;
+}
+
+const Fault* cCard::DataFault() const {
+    const Fault* stall = FindFault(FaultPoint::kStall);
+    return stall != nullptr ? stall : FindFault(FaultPoint::kVanish);
+}
+
+uint32_t cCard::DataFaultOffset(const Fault& fault) const {
+    return static_cast<uint32_t>(uint64_t{m_size} * static_cast<uint64_t>(fault.percent) / 100);
 }
 
 void cCard::StartLoad() {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "options.h"
@@ -25,6 +26,8 @@ class cCard {
 
     // Serves the line until the card ends; returns the exit status.
     int Run();
+    // What the card does to go away (the vanish fault): close the pty.
+    void SetVanish(std::function<void()> vanish) { m_vanish = std::move(vanish); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -91,6 +94,10 @@ class cCard {
     Clock::time_point m_firstByte;
     Clock::time_point m_lastByte;
     bool m_stallDone = false;
+    std::function<void()> m_vanish;
+    // The stall or vanish fault of the image being read, if any, and where in it it strikes.
+    const Fault* DataFault() const;
+    uint32_t DataFaultOffset(const Fault& fault) const;
     int m_outFd = -1;
     std::string m_outPath;
     cSha256 m_sha;

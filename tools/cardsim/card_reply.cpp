@@ -66,6 +66,7 @@ void cCard::Reply(FaultPoint point, const char* name, Bytes payload) {
                 return;
             }
             case FaultKind::kStall:
+            case FaultKind::kVanish:
                 break;
         }
     }

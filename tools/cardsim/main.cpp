@@ -58,5 +58,6 @@ int main(int argc, char** argv) {
                         Describe(fault).c_str());
     }
     cCard card(options, pty.Master(), transcript);
+    card.SetVanish([&pty] { pty.Close(); });
     return card.Run();
 }

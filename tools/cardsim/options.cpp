@@ -24,9 +24,12 @@ const char kUsage[] =
     "                          initial:KIND[:ARG][@LOAD]\n"
     "                          pre1:IMAGE:KIND[:ARG][@LOAD]\n"
     "                          post:IMAGE:KIND[:ARG][@LOAD]\n"
-    "                          stall:IMAGE:MS[@LOAD]\n"
+    "                          stall:IMAGE:MS[:PERCENT][@LOAD]\n"
+    "                          vanish:IMAGE[:PERCENT][@LOAD]\n"
     "                        IMAGE is AMSS, APPS or UQCN; KIND is firstbyte[:VALUE], noflag,\n"
     "                        badfcs, split[:MS], extra[:COUNT], noreply, stuffed, late[:MS];\n"
+    "                        stall stops reading for MS ms and vanish closes the pty and ends,\n"
+    "                        at PERCENT (0-99, default 50) of the image;\n"
     "                        @LOAD limits it to that load (1-based), else every load\n"
     "  --help                print this text\n"
     "The pty's slave path is printed on the first line of standard output. The transcript\n"
@@ -100,27 +103,36 @@ bool ParseFault(const std::string& text, Fault& fault, std::string& error) {
     size_t next = 1;
     if (parts[0] == "initial") {
         fault.point = FaultPoint::kInitial;
-    } else if (parts[0] == "pre1" || parts[0] == "post" || parts[0] == "stall") {
-        fault.point = parts[0] == "pre1"   ? FaultPoint::kPre1
-                      : parts[0] == "post" ? FaultPoint::kPost
-                                           : FaultPoint::kStall;
+    } else if (parts[0] == "pre1" || parts[0] == "post" || parts[0] == "stall" ||
+               parts[0] == "vanish") {
+        fault.point = parts[0] == "pre1"    ? FaultPoint::kPre1
+                      : parts[0] == "post"  ? FaultPoint::kPost
+                      : parts[0] == "stall" ? FaultPoint::kStall
+                                            : FaultPoint::kVanish;
         if (parts.size() < 2 || (fault.image = qdl::ImageIndex(parts[1])) < 0) {
             error = "fault '" + text + "' needs an image: AMSS, APPS or UQCN";
             return false;
         }
         next = 2;
     } else {
-        error = "fault '" + text + "': where must be initial, pre1, post or stall";
+        error = "fault '" + text + "': where must be initial, pre1, post, stall or vanish";
         return false;
     }
-    if (fault.point == FaultPoint::kStall) {
+    if (fault.point == FaultPoint::kStall || fault.point == FaultPoint::kVanish) {
+        const bool stall = fault.point == FaultPoint::kStall;
+        const size_t at = stall ? 3 : 2;  // the index of PERCENT
         long long ms = 0;
-        if (parts.size() != 3 || !ParseLong(parts[2], 0, 600000, ms)) {
-            error = "fault '" + text + "' must be stall:IMAGE:MS";
+        long long percent = 50;
+        if (parts.size() < at || parts.size() > at + 1 ||
+            (stall && !ParseLong(parts[2], 0, 600000, ms)) ||
+            (parts.size() == at + 1 && !ParseLong(parts[at], 0, 99, percent))) {
+            error = "fault '" + text + "' must be " +
+                    (stall ? "stall:IMAGE:MS[:PERCENT]" : "vanish:IMAGE[:PERCENT]");
             return false;
         }
-        fault.kind = FaultKind::kStall;
+        fault.kind = stall ? FaultKind::kStall : FaultKind::kVanish;
         fault.arg = static_cast<long>(ms);
+        fault.percent = static_cast<int>(percent);
         return true;
     }
     if (parts.size() <= next) {
@@ -241,8 +253,11 @@ std::string Describe(const Fault& fault) {
             text = std::string("PostFirmware response of ") + qdl::kImages[fault.image].name;
             break;
         case FaultPoint::kStall:
-            return std::string("reading of ") + qdl::kImages[fault.image].name +
-                   " stops after half for " + std::to_string(fault.arg) + " ms";
+            return std::string("reading of ") + qdl::kImages[fault.image].name + " stops at " +
+                   std::to_string(fault.percent) + "% for " + std::to_string(fault.arg) + " ms";
+        case FaultPoint::kVanish:
+            return std::string("the card vanishes at ") + std::to_string(fault.percent) + "% of " +
+                   qdl::kImages[fault.image].name;
     }
     char arg[64];
     switch (fault.kind) {
@@ -264,6 +279,7 @@ std::string Describe(const Fault& fault) {
         case FaultKind::kLate:
             return text + ": sent after " + std::to_string(fault.arg) + " ms";
         case FaultKind::kStall:
+        case FaultKind::kVanish:
             break;
     }
     return text;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class FaultPoint { kInitial, kPre1, kPost, kStall };
+enum class FaultPoint { kInitial, kPre1, kPost, kStall, kVanish };
 
 enum class FaultKind {
     kFirstByte,  // payload byte 0 replaced (default 0x0D), FCS made to match
@@ -17,7 +17,8 @@ enum class FaultKind {
     kNoReply,    // nothing sent
     kStuffed,    // 0x7E/0x7D inside the frame escaped as 7D 5E / 7D 5D
     kLate,       // the reply sent after a delay (default 2500 ms)
-    kStall,      // reading stops after half the image for arg ms
+    kStall,      // reading stops for arg ms at a point of the image (default half way)
+    kVanish,     // the card goes away at a point of the image: it closes its pty and ends
 };
 
 struct Fault {
@@ -25,7 +26,8 @@ struct Fault {
     int image = -1;  // index into qdl::kImages; -1 for the initial message
     FaultKind kind = FaultKind::kNoReply;
     long arg = 0;
-    int load = 0;  // the load (1-based) it applies to; 0 for every load
+    int load = 0;      // the load (1-based) it applies to; 0 for every load
+    int percent = 50;  // stall, vanish: where in the image, in percent of its size (0..99)
 };
 
 struct Options {

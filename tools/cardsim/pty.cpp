@@ -36,18 +36,25 @@ bool MakeFolders(const std::string& path, std::string& error) {
 }
 
 cPty::~cPty() {
+    Close();
+}
+
+void cPty::Close() {
     if (!m_link.empty()) {
         char target[4096];
         ssize_t n = readlink(m_link.c_str(), target, sizeof target - 1);
         if (n >= 0 && std::string(target, static_cast<size_t>(n)) == m_slavePath) {
             unlink(m_link.c_str());
         }
+        m_link.clear();
     }
     if (m_slave >= 0) {
         close(m_slave);
+        m_slave = -1;
     }
     if (m_master >= 0) {
         close(m_master);
+        m_master = -1;
     }
 }
 

@@ -18,6 +18,9 @@ class cPty {
     // symlink or file there. Removed again by the destructor while it still points here.
     bool Link(const std::string& link, std::string& error);
 
+    // Closes both ends and removes the link: the line is gone for the host.
+    void Close();
+
     int Master() const { return m_master; }
     const std::string& SlavePath() const { return m_slavePath; }
 
