@@ -315,6 +315,25 @@ def stalled_reader(card):
            "no stall line")
 
 
+def stalled_reader_at_a_tenth(card):
+    imgs = images_for(2)
+    full_load(card, 2, imgs)
+    expect(card.finish() == 0, "exit status")
+    expect("FAULT: AMSS: stops reading after 9766 of 97662 bytes for 300 ms" in card.transcript,
+           "no stall line at 10%")
+
+
+def vanishing_card(card):
+    to_pre2(card)
+    card.send(pre2(1000))
+    card.send(os.urandom(1000))
+    rc = card.finish()
+    expect(rc == 1, "exit status %d" % rc)
+    expect("FAULT: AMSS: the card vanishes after 250 of 1000 bytes" in card.transcript,
+           "no vanish line")
+    expect(not os.path.lexists(card.link), "the link to the pty is still there")
+
+
 CASES = [
     ("good load, Gobi 2000, preference 0x7E", ["--preference", "126"], good_load(2, 126)),
     ("good load, Gobi 1000", ["--generation", "1"], good_load(1, -1)),
@@ -352,6 +371,8 @@ CASES = [
     ("fault: stuffed answer", ["--fault", "post:AMSS:stuffed"],
      fault(lambda c: post_answer(c, 14), stuff(framed(b"\x28\x7e" + bytes(7))), r"byte-stuffed")),
     ("fault: stalled reader", ["--fault", "stall:AMSS:300"], stalled_reader),
+    ("fault: stalled reader at 10%", ["--fault", "stall:AMSS:300:10"], stalled_reader_at_a_tenth),
+    ("fault: card vanishes", ["--fault", "vanish:AMSS:25"], vanishing_card),
 ]
 
 
