@@ -127,6 +127,7 @@ class AutoRun(Run):
               "exit code %d; stdout %r; stderr %r" % (status, out, err))
         check(out == closing, "closing line %r" % out)
         logged = log_lines(os.path.join(folder, "log", "qdlload.log"))
+        check(err.splitlines() == logged, "standard error is not the log: %r" % err)
         expect_in_order(logged, lines)
         if expected_status == "loaded":
             check(card_status == 0, "cardsim ended with %s" % card_status)
