@@ -255,6 +255,11 @@ class Run:
         check(out == "", "usage error wrote %r to stdout" % out)
         check(err.startswith("qdlload: --generation is missing\nUsage: qdlload PORT"),
               "usage error text %r" % err)
+        status, out, err = self.qdlload(["--help"])
+        check(status == 0 and err == "", "--help: exit code %d, stderr %r" % (status, err))
+        check(out.startswith("Usage: qdlload PORT") and
+              "Exit code: 0 firmware loaded or already loaded, 1 loading failed, 2 usage error.\n"
+              in out, "--help: stdout %r" % out)
 
 
 def scenarios(run):
