@@ -149,7 +149,7 @@ bool ParseQdlloadArguments(const std::vector<std::wstring>& args, QdlloadOptions
 
 const wchar_t* QdlloadUsage() {
     return L"Usage: qdlload PORT --generation 1|2 --amss FILE --apps FILE [--uqcn FILE]\n"
-           L"               [--vendor NAME | --nopreference] [--log DIR] [--verbose]\n"
+           L"               [--vendor NAME] [--nopreference] [--log DIR] [--verbose]\n"
            L"       qdlload --auto [--nopreference] [--log DIR] [--verbose]\n"
            L"Loads the firmware into the Gobi card in download mode on PORT (for example COM7).\n"
            L"  --auto            find the card, its port and its image files as the service does\n"
