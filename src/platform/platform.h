@@ -15,6 +15,10 @@ class ShellFolders;
 class Registry;
 class DeviceInterfaces;
 class TextFiles;
+class ServiceHost;
+class EventLog;
+class DeviceNotifications;
+class Process;
 
 struct Platform {
     Clock* clock = nullptr;
@@ -27,6 +31,12 @@ struct Platform {
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
     TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
+    // Windows only: the host's native platform leaves these null (the host tests the service
+    // against fakes).
+    ServiceHost* serviceHost = nullptr;            // control handler and status reports
+    EventLog* eventLog = nullptr;                  // the Application event log
+    DeviceNotifications* notifications = nullptr;  // device-interface arrivals to the service
+    Process* process = nullptr;                    // program path, priorities
 };
 
 // The build's own implementation of every interface.
