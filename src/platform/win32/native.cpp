@@ -1,11 +1,15 @@
 // The Windows build's platform: thin adapters over the Win32 calls.
 #include "platform/platform.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/device_notifications_win32.h"
 #include "platform/win32/devices_win32.h"
+#include "platform/win32/event_log_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/images_win32.h"
+#include "platform/win32/process_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/serial_win32.h"
+#include "platform/win32/service_host_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/sync_win32.h"
 #include "platform/win32/text_files_win32.h"
@@ -22,6 +26,10 @@ const Platform& Native() {
     static win32::Win32DeviceInterfaces devices;
     static win32::Win32TextFiles textFiles;
     static win32::Win32SerialPorts serial;
+    static win32::Win32ServiceHost serviceHost;
+    static win32::Win32EventLog eventLog;
+    static win32::Win32DeviceNotifications notifications;
+    static win32::Win32Process process;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
@@ -34,6 +42,10 @@ const Platform& Native() {
         p.registry = &registry;
         p.devices = &devices;
         p.textFiles = &textFiles;
+        p.serviceHost = &serviceHost;
+        p.eventLog = &eventLog;
+        p.notifications = &notifications;
+        p.process = &process;
         return p;
     }();
     return native;
