@@ -50,17 +50,16 @@ std::ostream& operator<<(std::ostream& out, const Report& r) {
 }
 
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path) {
-    std::vector<uint8_t> record(28);
-    const uint32_t size = static_cast<uint32_t>(28 + 2 * (path.size() + 1));
-    for (int i = 0; i < 4; ++i) {
+    const size_t size = 28 + 2 * (path.size() + 1);
+    std::vector<uint8_t> record(size, 0);
+    for (size_t i = 0; i < 4; ++i) {
         record[i] = static_cast<uint8_t>(size >> (8 * i));
     }
     record[4] = 5;  // DBT_DEVTYP_DEVICEINTERFACE
-    for (wchar_t c : path) {
-        record.push_back(static_cast<uint8_t>(c & 0xFF));
-        record.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    for (size_t i = 0; i < path.size(); ++i) {
+        record[28 + 2 * i] = static_cast<uint8_t>(path[i] & 0xFF);
+        record[29 + 2 * i] = static_cast<uint8_t>((path[i] >> 8) & 0xFF);
     }
-    record.insert(record.end(), {0, 0});
     return record;
 }
 
@@ -129,8 +128,7 @@ void ServiceRig::Join() {
 
 bool ServiceRig::AwaitRunning() {
     return host.AwaitState(kRunning, kRealTimeoutMs) &&
-           (cWindowsService::Instance() != &service ||
-            AwaitLine(L"Service successfully started!"));
+           (cWindowsService::Instance() != &service || AwaitLine(L"Service successfully started!"));
 }
 
 bool ServiceRig::AwaitLine(const std::wstring& line, int count) {
