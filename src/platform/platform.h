@@ -15,6 +15,10 @@ class ShellFolders;
 class Registry;
 class DeviceInterfaces;
 class TextFiles;
+class ServiceManager;
+class RegistryWrites;
+class PathFunctions;
+class Console;
 
 struct Platform {
     Clock* clock = nullptr;
@@ -27,6 +31,11 @@ struct Platform {
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
     TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
+    // Windows only (null on the host, where tests install fakes):
+    ServiceManager* services = nullptr;        // the service control manager and dispatcher
+    RegistryWrites* registryWrites = nullptr;  // HKEY_LOCAL_MACHINE keys written
+    PathFunctions* paths = nullptr;            // the program's path, shell path functions
+    Console* console = nullptr;                // standard output of the console commands
 };
 
 // The build's own implementation of every interface.
