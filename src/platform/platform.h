@@ -15,6 +15,10 @@ class ShellFolders;
 class Registry;
 class DeviceInterfaces;
 class TextFiles;
+class ServiceHost;
+class EventLog;
+class DeviceNotifications;
+class Process;
 class ServiceManager;
 class RegistryWrites;
 class PathFunctions;
@@ -31,11 +35,16 @@ struct Platform {
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
     TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
-    // Windows only (null on the host, where tests install fakes):
-    ServiceManager* services = nullptr;        // the service control manager and dispatcher
-    RegistryWrites* registryWrites = nullptr;  // HKEY_LOCAL_MACHINE keys written
-    PathFunctions* paths = nullptr;            // the program's path, shell path functions
-    Console* console = nullptr;                // standard output of the console commands
+    // Windows only: the host's native platform leaves these null (the host tests the service
+    // and the console commands against fakes).
+    ServiceHost* serviceHost = nullptr;            // control handler and status reports
+    EventLog* eventLog = nullptr;                  // the Application event log
+    DeviceNotifications* notifications = nullptr;  // device-interface arrivals to the service
+    Process* process = nullptr;                    // program path, priorities
+    ServiceManager* services = nullptr;            // the service control manager and dispatcher
+    RegistryWrites* registryWrites = nullptr;      // HKEY_LOCAL_MACHINE keys written
+    PathFunctions* paths = nullptr;                // shell path functions
+    Console* console = nullptr;                    // standard output of the console commands
 };
 
 // The build's own implementation of every interface.

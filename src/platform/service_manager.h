@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/service_host.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -47,17 +48,6 @@ constexpr ErrorCode kFailedServiceControllerConnect = 1063;
 constexpr ErrorCode kServiceMarkedForDelete = 1072;
 constexpr ErrorCode kServiceExists = 1073;
 }  // namespace error
-
-// SERVICE_STATUS, field for field.
-struct ServiceStatus {
-    uint32_t serviceType = 0;
-    uint32_t currentState = 0;
-    uint32_t controlsAccepted = 0;
-    uint32_t win32ExitCode = 0;
-    uint32_t serviceSpecificExitCode = 0;
-    uint32_t checkPoint = 0;
-    uint32_t waitHint = 0;
-};
 
 // One entry of EnumServicesStatusW.
 struct ServiceEntry {

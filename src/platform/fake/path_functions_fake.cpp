@@ -4,18 +4,6 @@
 
 namespace platform::fake {
 
-ErrorCode FakePathFunctions::ModuleFileName(uint32_t bufferChars, std::wstring* path) {
-    if (ErrorCode code = script_.Check("GetModuleFileNameW"); code != 0) {
-        return code;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (module_.size() >= bufferChars) {
-        return error::kInsufficientBuffer;
-    }
-    *path = module_;
-    return 0;
-}
-
 bool FakePathFunctions::SearchAndQualify(const std::wstring& path, std::wstring* qualified) {
     if (script_.Check("PathSearchAndQualifyW") != 0) {
         return false;
@@ -45,17 +33,6 @@ bool FakePathFunctions::QuoteSpaces(std::wstring* path) {
     }
     *path = L"\"" + *path + L"\"";
     return true;
-}
-
-void FakePathFunctions::UnquoteSpaces(std::wstring* path) {
-    if (path->size() >= 2 && path->front() == L'"' && path->back() == L'"') {
-        *path = path->substr(1, path->size() - 2);
-    }
-}
-
-void FakePathFunctions::SetModuleFileName(std::wstring path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    module_ = std::move(path);
 }
 
 void FakePathFunctions::SetCurrentDirectory(std::wstring path) {

@@ -1,4 +1,4 @@
-// The program's path and the shell's path functions over a current directory and a set of
+// The shell's path functions over a current directory and a set of
 // existing folders, with the limits of the real calls (MAX_PATH buffers).
 #pragma once
 
@@ -11,18 +11,14 @@
 
 namespace platform::fake {
 
-// Calls that can be scripted to fail: "GetModuleFileNameW", "PathSearchAndQualifyW".
+// Calls that can be scripted to fail: "PathSearchAndQualifyW".
 // Folder paths compare without regard to ASCII letter case.
 class FakePathFunctions : public PathFunctions {
   public:
-    ErrorCode ModuleFileName(uint32_t bufferChars, std::wstring* path) override;
     bool SearchAndQualify(const std::wstring& path, std::wstring* qualified) override;
     bool IsDirectory(const std::wstring& path) override;
     bool QuoteSpaces(std::wstring* path) override;
-    void UnquoteSpaces(std::wstring* path) override;
 
-    // C:\Program Files\Dovrand\Dovrand.exe unless set.
-    void SetModuleFileName(std::wstring path);
     // C:\Users\user unless set; a relative path is taken against it.
     void SetCurrentDirectory(std::wstring path);
     void AddDirectory(const std::wstring& path);
@@ -32,7 +28,6 @@ class FakePathFunctions : public PathFunctions {
   private:
     FailureScript script_;
     std::mutex mutex_;
-    std::wstring module_ = L"C:\\Program Files\\Dovrand\\Dovrand.exe";
     std::wstring current_ = L"C:\\Users\\user";
     std::set<std::wstring> directories_;  // lower-cased
 };

@@ -1,7 +1,5 @@
 #include "platform/win32/path_functions_win32.h"
 
-#include <vector>
-
 #include "platform/win32/windows_api.h"
 
 namespace platform::win32 {
@@ -19,21 +17,6 @@ bool IntoPathBuffer(const std::wstring& path, wchar_t (&buffer)[MAX_PATH]) {
 }
 
 }  // namespace
-
-ErrorCode Win32PathFunctions::ModuleFileName(uint32_t bufferChars, std::wstring* path) {
-    std::vector<wchar_t> buffer(bufferChars + 1, L'\0');
-    SetLastError(0);
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), bufferChars);
-    if (length == 0) {
-        return static_cast<ErrorCode>(GetLastError());
-    }
-    // A path that filled the buffer was cut (older systems report no error for it).
-    if (length >= bufferChars) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    path->assign(buffer.data(), length);
-    return 0;
-}
 
 bool Win32PathFunctions::SearchAndQualify(const std::wstring& path, std::wstring* qualified) {
     wchar_t buffer[MAX_PATH] = {};
@@ -57,15 +40,6 @@ bool Win32PathFunctions::QuoteSpaces(std::wstring* path) {
     PathQuoteSpacesW(buffer);
     *path = buffer;
     return path->find(L' ') == std::wstring::npos || path->front() == L'"';
-}
-
-void Win32PathFunctions::UnquoteSpaces(std::wstring* path) {
-    wchar_t buffer[MAX_PATH] = {};
-    if (!IntoPathBuffer(*path, buffer)) {
-        return;
-    }
-    PathUnquoteSpacesW(buffer);
-    *path = buffer;
 }
 
 }  // namespace platform::win32

@@ -1,0 +1,260 @@
+#include "service/dovrand_service.h"
+
+#include <string>
+
+#include "discovery/device_broadcast.h"
+#include "discovery/load_attempt.h"
+#include "download/load_to_port.h"
+#include "download/serial_port.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/sync.h"
+#include "service/service_names.h"
+
+namespace {
+
+constexpr int kTries = 5;
+constexpr int kRetryWaitSeconds = 30;
+constexpr uint32_t kRetryWaitMs = kRetryWaitSeconds * 1000;
+constexpr uint32_t kStopWaitHintMs = 3000;
+constexpr int32_t kStartFailed = 2;
+
+// Device events (DBT_*) and power events (PBT_*) that the service handles.
+constexpr uint32_t kDeviceArrival = 0x8000;
+constexpr uint32_t kDeviceRemoveComplete = 0x8004;
+constexpr uint32_t kSuspend = 4;
+constexpr uint32_t kResumeCritical = 6;
+constexpr uint32_t kResumeSuspend = 7;
+constexpr uint32_t kResumeAutomatic = 18;
+
+constexpr uint32_t kNotifyServiceHandle = 1;  // DEVICE_NOTIFY_SERVICE_HANDLE
+
+cDovrandService g_service;
+[[maybe_unused]] const bool g_serviceInstalled = (cWindowsService::SetInstance(&g_service), true);
+
+}  // namespace
+
+void cDeviceNotification::Register(const platform::Guid& interfaceClass) {
+    platform::DeviceInterfaceFilter filter;
+    filter.size = kBroadcastInterfaceMinSize;
+    filter.deviceType = kDeviceTypeInterface;
+    filter.reserved = 0;
+    filter.classGuid = interfaceClass;
+    const platform::ErrorCode error =
+        platform::Get().notifications->Register(recipient_, filter, kNotifyServiceHandle, &handle_);
+    if (error != 0) {
+        handle_ = 0;
+        LogWrite(L"RegisterDeviceNotification returned: %ls", ErrorText(error));
+    }
+}
+
+void cDeviceNotification::Unregister() {
+    if (handle_ != 0) {
+        platform::Get().notifications->Unregister(handle_);
+        handle_ = 0;
+    }
+}
+
+cDovrandService::cDovrandService() = default;
+cDovrandService::~cDovrandService() = default;
+
+cDovrandService& cDovrandService::Global() {
+    return g_service;
+}
+
+uint32_t cDovrandService::GetControlsAccepted() {
+    return service_state::kAcceptPowerEvent;
+}
+
+const wchar_t* cDovrandService::GetTitle() {
+    return names::kTitle;
+}
+
+const wchar_t* cDovrandService::GetServiceName() {
+    return names::kServiceName;
+}
+
+const wchar_t* cDovrandService::GetDisplayName() {
+    return names::kDisplayName;
+}
+
+DeviceMatch cDovrandService::RememberedDevice() {
+    std::lock_guard<std::mutex> lock(deviceLock_);
+    return device_;
+}
+
+uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
+    const platform::Platform& p = platform::Get();
+    uint32_t result = 0;
+    platform::Event* newDevice = nullptr;
+    {
+        platform::ErrorCode error = 0;
+        std::unique_ptr<platform::Event> event = p.sync->CreateEvent(false, false, &error);
+        if (!event) {
+            ReportError(L"Unable to create NewDeviceEvent (%ls)", ErrorText(error));
+            result = kStartFailed;
+        }
+        std::lock_guard<std::mutex> lock(deviceLock_);
+        newDeviceEvent_ = std::move(event);
+        newDevice = newDeviceEvent_.get();
+    }
+    ReportStatus();
+    cDeviceNotification notification(StatusHandle());
+    if (result == 0) {
+        notification.Register(kComPortInterfaceClass);
+    }
+    ReportStatus();
+
+    if (result == 0) {
+        wchar_t displayName[platform::kMaxPath] = {};
+        if (DisableQdlServices(displayName)) {
+            LogWrite(L"Service \"%ls\" stopped and disabled.", displayName);
+        }
+        ReportStatus();
+        LoadFirmware();
+        ReportState(service_state::kRunning, 0);
+        LogWrite(L"Service successfully started!");
+
+        platform::Event* const events[2] = {StopEvent(), newDevice};
+        for (;;) {
+            const platform::WaitResult woke = p.sync->WaitAny(events, 2, platform::kInfinite);
+            if (woke.status == platform::WaitStatus::kSignaled && woke.index == 1) {
+                LogWrite(L"New Gobi 1000/2000 device arrived. Loading Firmware...");
+                LoadFirmware();
+                continue;
+            }
+            if (woke.status != platform::WaitStatus::kSignaled) {
+                // Neither event: waiting again could only fail again, so the service ends,
+                // with the exit code of work that cannot go on.
+                ReportError(L"WaitForMultipleObjects returned: %ls", ErrorText(woke.code));
+                result = kStartFailed;
+            }
+            break;
+        }
+        LogWrite(L"Stopping service...");
+        ReportState(service_state::kStopPending, kStopWaitHintMs);
+        notification.Unregister();
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(deviceLock_);
+        newDeviceEvent_.reset();
+    }
+    notification.Unregister();
+    return result;
+}
+
+uint32_t cDovrandService::OnControl(uint32_t control, uint32_t eventType, void* eventData,
+                                    void* /*context*/) {
+    if (control == service_control::kDeviceEvent) {
+        if (eventType == kDeviceArrival) {
+            LogWrite(L"DBT_DEVICEARRIVAL");
+            std::lock_guard<std::mutex> lock(deviceLock_);
+            const DeviceMatch before = device_;
+            const bool download = IsGobiArrival(eventData, device_);
+            if (device_.Reference != before.Reference ||
+                std::wcscmp(device_.InterfacePath, before.InterfacePath) != 0 || download) {
+                ++deviceChanges_;
+            }
+            // The record is written before the event wakes the attempt that reads it.
+            if (download && newDeviceEvent_) {
+                newDeviceEvent_->Set();
+            }
+        } else if (eventType == kDeviceRemoveComplete) {
+            LogWrite(L"DBT_DEVICEREMOVECOMPLETE");
+        }
+        return 0;
+    }
+    if (control == service_control::kPowerEvent) {
+        const wchar_t* resume = nullptr;
+        switch (eventType) {
+            case kSuspend:
+                LogWrite(L"PBT_APMSUSPEND");
+                CancelCurrentPort();
+                break;
+            case kResumeCritical:
+                resume = L"PBT_APMRESUMECRITICAL";
+                break;
+            case kResumeSuspend:
+                resume = L"PBT_APMRESUMESUSPEND";
+                break;
+            case kResumeAutomatic:
+                resume = L"PBT_APMRESUMEAUTOMATIC";
+                break;
+            default:
+                break;
+        }
+        if (resume != nullptr) {
+            LogWrite(resume);
+            std::lock_guard<std::mutex> lock(deviceLock_);
+            device_.Reference = kNoDevice;
+            ++deviceChanges_;
+        }
+        return 0;
+    }
+    return service_control::kCallNotImplemented;
+}
+
+void cDovrandService::OnStop(uint32_t /*isShutdown*/) {
+    CancelCurrentPort();
+}
+
+bool cDovrandService::LoadFirmware() {
+    const platform::Platform& p = platform::Get();
+    DeviceMatch device;
+    uint32_t changes = 0;
+    {
+        std::lock_guard<std::mutex> lock(deviceLock_);
+        device = device_;
+        changes = deviceChanges_;
+    }
+    const bool search = device.Reference == kNoDevice;
+    std::wstring port;
+    FirmwareFileSet files;
+    const LoadPreparation prepared = PrepareLoad(device, noPreference_.load(), &port, &files);
+    if (search && device.Reference != kNoDevice) {
+        // The card found is remembered, unless the control handler has written the record since.
+        std::lock_guard<std::mutex> lock(deviceLock_);
+        if (deviceChanges_ == changes) {
+            device_ = device;
+        }
+    }
+    if (prepared != LoadPreparation::kReady) {
+        return prepared == LoadPreparation::kAlreadyLoaded;
+    }
+
+    platform::Event* stop = StopEvent();
+    for (int attempt = 1; attempt <= kTries; ++attempt) {
+        if (attempt > 1) {
+            LogWrite(L"Error occured while loading of firmware. Waiting %d seconds to retry...",
+                     kRetryWaitSeconds);
+            const platform::WaitResult waited = p.sync->WaitAny(&stop, 1, kRetryWaitMs);
+            if (waited.status == platform::WaitStatus::kSignaled) {
+                return false;
+            }
+            if (waited.status != platform::WaitStatus::kTimeout) {
+                break;
+            }
+            LogWrite(L"Trying to load firmware again (attempt %d).", attempt);
+        }
+        const uint32_t priorityClass = p.process->GetPriorityClass();
+        p.process->SetPriorityClass(platform::kAboveNormalPriorityClass);
+        const int threadPriority = p.process->GetThreadPriority();
+        p.process->SetThreadPriority(platform::kThreadPriorityHighest);
+        const bool loaded = LoadToPort(port, files);
+        p.process->SetThreadPriority(threadPriority);
+        p.process->SetPriorityClass(priorityClass);
+        if (loaded) {
+            return true;
+        }
+    }
+    LogWrite(L"Unable to load firmware to this Gobi WWAN Card :-(");
+    return false;
+}
+
+bool cDovrandService::DisableQdlServices(wchar_t (&displayName)[platform::kMaxPath]) {
+    // Built on the service manager's seam; until it is there no loader service is found.
+    displayName[0] = L'\0';
+    return false;
+}
