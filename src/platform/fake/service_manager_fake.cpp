@@ -264,14 +264,9 @@ ErrorCode FakeServiceManager::RunDispatcher(const wchar_t* serviceName,
     {
         std::lock_guard<std::mutex> lock(mutex_);
         dispatched_.emplace_back(serviceName);
+        entries_.push_back(serviceMain);
     }
-    if (ErrorCode code = script_.Check("StartServiceCtrlDispatcherW"); code != 0) {
-        return code;
-    }
-    std::wstring name = serviceName;
-    wchar_t* argv[] = {name.data(), nullptr};
-    serviceMain(1, argv);
-    return 0;
+    return script_.Check("StartServiceCtrlDispatcherW");
 }
 
 void FakeServiceManager::AddService(FakeService service) {
@@ -313,6 +308,11 @@ std::vector<uint32_t> FakeServiceManager::AccessRequested() const {
 std::vector<std::wstring> FakeServiceManager::DispatchedNames() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return dispatched_;
+}
+
+std::vector<ServiceMainFunction> FakeServiceManager::DispatchedEntries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_;
 }
 
 FakeService* FakeServiceManager::Find(const std::wstring& name) {

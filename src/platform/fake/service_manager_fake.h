@@ -1,5 +1,5 @@
 // An in-memory service control manager: a table of services with their configuration and
-// state, enumeration in scripted batches, and a dispatcher that runs the service main at once.
+// state, enumeration in scripted batches, and a dispatcher that records what it was given.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +37,7 @@ struct FakeService {
 class FakeServiceManager : public ServiceManager {
   public:
     std::unique_ptr<ServiceDatabase> Open(uint32_t access, ErrorCode* error) override;
-    // Runs the service main at once on the calling thread, with the service name as its only
-    // argument.
+    // Records the service name and entry point and returns at once; the entry point is not run.
     ErrorCode RunDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) override;
 
     // Adds or replaces a service.
@@ -57,8 +56,9 @@ class FakeServiceManager : public ServiceManager {
     int OpenHandles() const;
     // The access rights given to OpenSCManagerW and OpenServiceW, in call order.
     std::vector<uint32_t> AccessRequested() const;
-    // The service names given to the dispatcher, in call order.
+    // The service names and entry points given to the dispatcher, in call order.
     std::vector<std::wstring> DispatchedNames() const;
+    std::vector<ServiceMainFunction> DispatchedEntries() const;
 
     FailureScript& script() { return script_; }
 
@@ -78,6 +78,7 @@ class FakeServiceManager : public ServiceManager {
     int open_handles_ = 0;
     std::vector<uint32_t> access_;
     std::vector<std::wstring> dispatched_;
+    std::vector<ServiceMainFunction> entries_;
 };
 
 }  // namespace platform::fake
