@@ -46,9 +46,9 @@ class AutoRun(Run):
         return env
 
     def reg(self, *arguments):
-        env = dict(os.environ, WINEPREFIX=self.args.wine_prefix, WINEDEBUG="-all")
-        subprocess.run(["wine", "reg"] + list(arguments) + ["/f"], env=env, check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        # wine-run starts Wine's own reg with the loader that runs on this machine.
+        subprocess.run([self.args.qdlload[0], self.args.wine_prefix, "reg"] + list(arguments) +
+                       ["/f"], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
 
     def register(self, identifier):
@@ -142,6 +142,8 @@ def main():
     parser.add_argument("--cardsim", required=True)
     parser.add_argument("--qdlload", required=True, nargs="+")
     parser.add_argument("--wine-prefix")
+    parser.add_argument("--windows-bits", type=int, choices=[32, 64], default=32,
+                        help="word size of the Windows qdlload under Wine")
     args = parser.parse_args()
 
     server = None

@@ -5,10 +5,11 @@ failing loads with their exact log lines, exit codes and closing lines.
 
 Host:    qdlload_cardsim_test.py --cardsim CARDSIM --qdlload QDLLOAD
 Windows: qdlload_cardsim_test.py --cardsim CARDSIM --qdlload WINE_RUN PREFIX QDLLOAD.EXE
-             --wine-prefix PREFIX --scenarios wine
+             --wine-prefix PREFIX --windows-bits 32|64 --scenarios wine
 On the host the COM port's device path is found under $DOVRAND_DOSDEVICES and drive C: under
 $DOVRAND_DRIVES/c, both set to folders of this test; under Wine the port is linked into the
-prefix's dosdevices and the preferred images are put into its Program Files (x86).
+prefix's dosdevices and the preferred images are put into the program's Program Files (that of
+a 32-bit program is the prefix's Program Files (x86)).
 """
 import argparse
 import os
@@ -75,8 +76,10 @@ class Run:
         self.port = PORT_WINE if self.wine else PORT_HOST
         if self.wine:
             self.dosdevices = os.path.join(args.wine_prefix, "dosdevices")
-            self.program_files = os.path.join(args.wine_prefix, "drive_c", "Program Files (x86)")
-            self.program_files_win = "C:\\Program Files (x86)"
+            # A 32-bit program's Program Files is the prefix's "Program Files (x86)".
+            folder = "Program Files (x86)" if args.windows_bits == 32 else "Program Files"
+            self.program_files = os.path.join(args.wine_prefix, "drive_c", folder)
+            self.program_files_win = "C:\\" + folder
         else:
             self.dosdevices = os.path.join(root, "dosdevices")
             self.drives = os.path.join(root, "drives")
@@ -301,6 +304,8 @@ def main():
     parser.add_argument("--cardsim", required=True)
     parser.add_argument("--qdlload", required=True, nargs="+")
     parser.add_argument("--wine-prefix")
+    parser.add_argument("--windows-bits", type=int, choices=[32, 64], default=32,
+                        help="word size of the Windows qdlload under Wine")
     parser.add_argument("--scenarios", choices=["all", "wine"], default="all")
     parser.add_argument("--only", help="run the scenarios whose name holds this text")
     args = parser.parse_args()

@@ -15,12 +15,13 @@ namespace {
 const GUID kComPortInterfaceClass = {
     0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
-// The detail buffer: the fixed part of SP_DEVICE_INTERFACE_DETAIL_DATA_W (6 bytes on i686) and
-// room for a device path of 4,096 characters.
-constexpr DWORD kDetailBufferSize = 8198;
-constexpr DWORD kDetailFixedSize = 6;
+// The detail buffer: the fixed part of SP_DEVICE_INTERFACE_DETAIL_DATA_W, whose size is also the
+// cbSize that SetupAPI expects (6 bytes in a 32-bit program, 8 in a 64-bit one), and room for a
+// device path of 4,096 characters.
+constexpr DWORD kDetailFixedSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+constexpr DWORD kDetailBufferSize = kDetailFixedSize + 4096 * sizeof(wchar_t);
 #if !defined(_WIN64)
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == kDetailFixedSize);
+static_assert(kDetailFixedSize == 6, "the 32-bit record's size, as 32-bit SetupAPI checks it");
 #endif
 
 class Win32InterfaceSet : public DeviceInterfaceSet {

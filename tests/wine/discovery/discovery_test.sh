@@ -7,6 +7,7 @@ set -eu
 prefix=$(realpath -m "$1")
 probe=$2
 here=$(dirname "$0")
+. "$here/../../../cmake/wine-lib.sh"
 export WINEPREFIX="$prefix" WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
 
 "$here/../../../cmake/wine-run" "$prefix" --prepare
@@ -17,7 +18,7 @@ comport='{86E0D1E0-8089-11D0-9CE4-08003E301F73}'
 classes="HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\$comport"
 enum='HKLM\SYSTEM\CurrentControlSet\Enum\USB'
 
-reg() { wine reg add "$@" /f </dev/null >/dev/null 2>&1; }
+reg() { wine_exec reg add "$@" /f </dev/null >/dev/null 2>&1; }
 
 # add_port VID_PID INSTANCE PORT: one present COM-port interface of a USB device.
 add_port() {
@@ -38,7 +39,7 @@ add_port() {
 add_port vid_0403\&pid_6001 5\&11aa22bb\&0\&1 COM3
 add_port vid_05c6\&pid_9204 6\&1a2b3c4d\&0\&2 COM7
 
-actual=$(wine "$probe" </dev/null 2>/dev/null | tr -d '\r')
+actual=$(wine_exec "$probe" </dev/null 2>/dev/null | tr -d '\r')
 expected='device -16 vid_05c6&pid_9204#6&1a2b3c4d&0&2#{86e0d1e0-8089-11d0-9ce4-08003e301f73}
 port COM7'
 if [ "$actual" != "$expected" ]; then
