@@ -10,24 +10,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "log/log.h"
-#include "log/start_keys.h"
 #include "platform/fake/serial_fake.h"
-#include "platform/fake/service_host_fake.h"
-#include "platform/platform.h"
+#include "service/native_service.h"
 #include "service/service_rig.h"
 
 #ifdef _WIN32
 #include "platform/win32/windows_api.h"
-
-#include <dbt.h>
-
-#include <cstddef>
-#include <cstring>
 #endif
 
 namespace service_test {
@@ -95,48 +86,11 @@ double ProcessorMs() {
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
 
-bool AwaitLine(const std::string& path, const std::wstring& line) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-    while (Clock::now() < deadline) {
-        LogFlush(false);
-        FILE* file = std::fopen(path.c_str(), "rb");
-        if (file != nullptr) {
-            std::vector<uint8_t> bytes;
-            uint8_t chunk[4096];
-            size_t got;
-            while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-                bytes.insert(bytes.end(), chunk, chunk + got);
-            }
-            std::fclose(file);
-            std::wstring text;
-            for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-                text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-            }
-            if (text.find(line) != std::wstring::npos) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
 TEST(ServiceFiguresWine, OnTheRealAdapters) {
-    const char* folder = std::getenv("DOVRAND_SERVICE_HOTPLUG_LOG");
-    if (!Wanted() || folder == nullptr || *folder == '\0') {
+    if (!Wanted() || NativeService::LogFolder() == nullptr) {
         GTEST_SKIP() << "run by tests/wine/service/hotplug_test.py --figures";
     }
-    platform::fake::FakeServiceHost host;
-    platform::Platform p = platform::Native();
-    p.serviceHost = &host;
-    platform::ScopedPlatform use(p);
-    cDovrandService service;
-    cWindowsService* previous = cWindowsService::Instance();
-    cWindowsService::SetInstance(&service);
-    SetLogEnabled(true);
-    const std::string directory(folder);
-    std::wstring wide(directory.begin(), directory.end());
-    wide.copy(LogDirectory(), kLogDirectoryChars - 1);
+    NativeService run;
 
     // The same 10 seconds without the service, for comparison: Wine's own threads of the process.
     const double quietStart = ProcessorMs();
@@ -144,8 +98,8 @@ TEST(ServiceFiguresWine, OnTheRealAdapters) {
     const double quiet = ProcessorMs() - quietStart;
 
     const Clock::time_point started = Clock::now();
-    std::thread serviceThread([] { cWindowsService::ServiceMain(0, nullptr); });
-    ASSERT_TRUE(host.AwaitState(service_state::kRunning, 60000));
+    run.Start();
+    ASSERT_TRUE(run.host.AwaitState(service_state::kRunning, 60000));
     const double toRunning = Ms(Clock::now() - started);
 
     // Idle: the service thread sleeps in its wait, the log's writer in its own.
@@ -153,24 +107,15 @@ TEST(ServiceFiguresWine, OnTheRealAdapters) {
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const double idle = ProcessorMs() - before;
 
-    std::vector<uint8_t> record(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
-                                (kDownloadPath.size() + 1) * sizeof(wchar_t));
-    auto* broadcast = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
-    broadcast->dbcc_size = static_cast<DWORD>(record.size());
-    broadcast->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    std::memcpy(broadcast->dbcc_name, kDownloadPath.c_str(),
-                (kDownloadPath.size() + 1) * sizeof(wchar_t));
-    host.Send(service_control::kDeviceEvent, DBT_DEVICEARRIVAL, record.data());
-    ASSERT_TRUE(AwaitLine(directory + "\\Dovrand.log", L"Sending AMSS..."));
+    std::vector<uint8_t> record = SystemBroadcastRecord(kDownloadPath);
+    run.Send(service_control::kDeviceEvent, kArrival, record.data());
+    ASSERT_TRUE(run.AwaitLine(L"Sending AMSS..."));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the block write is pending
     const Clock::time_point stopped = Clock::now();
-    host.Send(service_control::kStop);
-    ASSERT_TRUE(host.AwaitState(service_state::kStopped, 60000));
+    run.Send(service_control::kStop);
+    ASSERT_TRUE(run.host.AwaitState(service_state::kStopped, 60000));
     const double toStopped = Ms(Clock::now() - stopped);
-    serviceThread.join();
-    cWindowsService::SetInstance(previous);
-    SetLogEnabled(false);
-    LogDirectory()[0] = L'\0';
+    run.Join();
 
     std::printf("figure: Wine: service thread start to RUNNING, no card: %.3f ms\n", toRunning);
     std::printf(
