@@ -45,7 +45,7 @@ TEST_P(ServiceRunTest, LinesTriesAndSearches) {
     c.drive(rig);
     rig.Join();
     const Lines lines = rig.LogLines();
-    EXPECT_TRUE(LinesMatch(lines, c.lines)) << testing::PrintToString(lines);
+    EXPECT_TRUE(LinesMatch(lines, c.lines)) << Shown(lines);
     std::vector<std::string> priorities;
     for (int i = 0; i < c.tries; ++i) {
         priorities.insert(priorities.end(),
@@ -94,7 +94,7 @@ const Lines kCancelled = {L"SerialPort.Receive: Operation cancelled.",
                           L"Error receiving answer for initial message."};
 const std::wstring kWaiting =
     L"Error occured while loading of firmware. Waiting 30 seconds to retry...";
-const Lines kStart = Concat({{L"Initializing service..."}, kPreparedLines});
+const Lines kStart = Concat({{L"Initializing service..."}, PreparedLines()});
 const Lines kIdle = {L"Initializing service...", L"No Qualcomm Gobi devices found.", kStarted};
 
 Lines Retry(int attempt) {
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 Concat({kIdle,
                         {L"DBT_DEVICEARRIVAL", kArrived},
-                        kPreparedLines,
+                        PreparedLines(),
                         {kOpened, L"...", kLoaded},
                         kStop}),
                 1, 1},
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 Concat({kIdle,
                         {L"DBT_DEVICEARRIVAL", kArrived},
-                        kPreparedLines,
+                        PreparedLines(),
                         {L"...", L"DBT_DEVICEARRIVAL", L"DBT_DEVICEARRIVAL",
                          L"Trying to load firmware again (attempt 2).", L"...", kLoaded, kArrived,
                          L"Lenovo: Qualcomm Gobi 2000 HS-USB (Gobi 2000) found.", L"...", kLoaded},

@@ -225,7 +225,7 @@ const std::vector<Report> kInterrogatedStarting =
                                                                    {kStopPending, 0x45, 9, 3000},
                                                                    {kStopped, 0x45, 9, 0}});
 const Lines kInterrogatedStartingLines =
-    Concat(Concat({L"Initializing service..."}, kPreparedLines),
+    Concat(Concat({L"Initializing service..."}, PreparedLines()),
            {L"cSerialPort.Open: Unable to open port \\\\.\\COM7\\QDLService. ErrorCode: 2",
             L"Unable to open port: COM7",
             L"Error occured while loading of firmware. Waiting 30 seconds to retry...",
