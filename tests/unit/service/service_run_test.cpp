@@ -176,6 +176,18 @@ INSTANTIATE_TEST_SUITE_P(
                         {kWaiting, L"Stop signal received.", kStarted, L"Stopping service...",
                          L"Service stopped."}}),
                 2, 1},
+        RunCase{"StopWhileTheAttemptGetsReadyEndsIt",
+                [](ServiceRig& rig) {
+                    rig.AddCard();
+                    rig.devices.script().OnCall("SetupDiGetClassDevsW",
+                                                [&rig] { rig.Send(service_control::kStop); });
+                },
+                [](ServiceRig&) {},
+                Concat({{L"Initializing service...", L"Stop signal received."},
+                        PreparedLines(),
+                        {L"Service successfully started!", L"Stopping service...",
+                         L"Service stopped."}}),
+                0, 1},
         RunCase{"StopDuringTheFirstTryCancelsIt", SilentCard,
                 [](ServiceRig& rig) {
                     ASSERT_TRUE(rig.serial.state().AwaitBlockedWait(ServiceRig::kRealTimeoutMs));
