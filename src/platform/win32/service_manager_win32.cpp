@@ -103,8 +103,10 @@ class Win32ServiceDatabase : public ServiceDatabase {
         if (ok || code == ERROR_MORE_DATA) {
             for (DWORD i = 0; i < returned; ++i) {
                 const ENUM_SERVICE_STATUSW& e = buffer[i];
-                entries->push_back(
-                    ServiceEntry{e.lpServiceName, e.lpDisplayName, FromWindows(e.ServiceStatus)});
+                // Wine leaves the display name null for a service created without one.
+                entries->push_back(ServiceEntry{e.lpServiceName != nullptr ? e.lpServiceName : L"",
+                                                e.lpDisplayName != nullptr ? e.lpDisplayName : L"",
+                                                FromWindows(e.ServiceStatus)});
             }
         }
         return code;
