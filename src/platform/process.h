@@ -15,10 +15,10 @@ constexpr int kThreadPriorityHighest = 2;               // THREAD_PRIORITY_HIGHE
 class Process {
   public:
     virtual ~Process() = default;
-    // GetModuleFileNameW (no module, buffer, size): the characters copied, without terminator;
-    // 0 with *error set on failure. A path that does not fit is cut to size characters and
-    // reported as the system does: the result is size, *error ERROR_INSUFFICIENT_BUFFER, and
-    // the buffer may be left without terminator.
+    // GetModuleFileNameW (no module, buffer, size): the characters copied, without terminator,
+    // and *error the thread's last error after the call. A path that does not fit is cut to
+    // size characters, may be left without terminator, and the result is then size (with
+    // ERROR_INSUFFICIENT_BUFFER, or no error on older systems).
     virtual uint32_t ModuleFileName(wchar_t* buffer, uint32_t size, ErrorCode* error) = 0;
     // GetLastError of the calling thread.
     virtual ErrorCode LastError() = 0;

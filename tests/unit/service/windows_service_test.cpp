@@ -1,0 +1,272 @@
+// The service host: its status reports, its log and event-log texts, every failure row.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+#include "log/start_keys.h"
+#include "platform/sync.h"
+#include "service/service_rig.h"
+
+namespace service_test {
+namespace {
+
+// A service whose work reports RUNNING, waits for the stop event and then for the test.
+class TestService : public cWindowsService {
+  public:
+    uint32_t Run(uint32_t, wchar_t**) override {
+        ReportState(service_state::kRunning, 0);
+        platform::Event* stop = StopEvent();
+        platform::Get().sync->WaitAny(&stop, 1, platform::kInfinite);
+        release.get_future().wait();
+        LogWrite(L"Run ends.");
+        return exitCode;
+    }
+    uint32_t OnControl(uint32_t, uint32_t, void*, void*) override { return 120; }
+    void OnStop(uint32_t isShutdown) override { stops.push_back(isShutdown); }
+    uint32_t GetControlsAccepted() override { return 0; }
+    const wchar_t* GetTitle() override { return L"Test"; }
+    const wchar_t* GetServiceName() override { return L"Dovrand"; }
+    const wchar_t* GetDisplayName() override { return L"Dovrand Service"; }
+
+    uint32_t exitCode = 0;
+    std::promise<void> release;
+    std::vector<uint32_t> stops;
+};
+
+struct Event {
+    uint16_t type;
+    uint32_t id;
+    std::wstring text;  // "%E" stands for the error text of the row's code
+    bool operator==(const Event&) const = default;
+};
+
+std::vector<Event> Events(ServiceRig& rig) {
+    std::vector<Event> events;
+    for (const auto& e : rig.events.events()) {
+        EXPECT_EQ(e.source, L"Dovrand");
+        events.push_back(Event{e.type, e.id, e.text});
+    }
+    return events;
+}
+
+std::vector<Event> Expand(std::vector<Event> events, uint32_t code) {
+    for (Event& e : events) {
+        const size_t at = e.text.find(L"%E");
+        if (at != std::wstring::npos) {
+            e.text.replace(at, 2, ErrorText(code));
+        }
+    }
+    return events;
+}
+
+const Event kNotice{4, 0x40020002, L"Dovrand Service\nLog file created: 'C:\\logs\\Dovrand.log'"};
+
+struct HostCase {
+    const char* name;
+    bool dovrand;  // the loader service, else TestService
+    std::function<void(ServiceRig&, TestService&)> drive;
+    std::vector<Report> reports;
+    std::vector<std::wstring> lines;
+    uint32_t code;  // for %E
+    std::vector<Event> events;
+    std::vector<uint32_t> stops;  // OnStop's arguments (TestService)
+};
+
+class ServiceHostTest : public testing::TestWithParam<HostCase> {};
+
+TEST_P(ServiceHostTest, ReportsLinesAndEvents) {
+    const HostCase& c = GetParam();
+    ServiceRig rig;
+    TestService test;
+    if (!c.dovrand) {
+        cWindowsService::SetInstance(&test);
+        test.release.set_value();
+    }
+    c.drive(rig, test);
+    EXPECT_EQ(rig.Reports(), c.reports);
+    std::vector<std::wstring> lines = c.lines;
+    for (std::wstring& line : lines) {
+        if (const size_t at = line.find(L"%E"); at != std::wstring::npos) {
+            line.replace(at, 2, ErrorText(c.code));
+        }
+    }
+    EXPECT_EQ(rig.LogLines(), lines);
+    EXPECT_EQ(Events(rig), Expand(c.events, c.code));
+    if (!c.dovrand) {
+        EXPECT_EQ(test.stops, c.stops);
+    }
+    for (platform::StatusHandle handle : rig.host.report_handles()) {
+        EXPECT_EQ(handle, platform::fake::FakeServiceHost::kHandle);
+    }
+}
+
+void StartAndStop(ServiceRig& rig, TestService&) {
+    rig.Start();
+    ASSERT_TRUE(rig.AwaitRunning());
+    rig.Send(service_control::kStop);
+    rig.Join();
+}
+
+// The start reports of the loader service up to RUNNING, with no card.
+const std::vector<Report> kStart = {{kStartPending, 0x40, 1, 5000}, {kStartPending, 0x45, 2, 5000},
+                                    {kStartPending, 0x45, 3, 5000}, {kStartPending, 0x45, 4, 5000},
+                                    {kStartPending, 0x45, 5, 5000}, {kStartPending, 0x45, 6, 5000},
+                                    {kRunning, 0x45, 0, 0}};
+
+std::vector<Report> Concat(std::vector<Report> a, const std::vector<Report>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const std::vector<std::wstring> kStartLines = {L"Initializing service...",
+                                               L"No Qualcomm Gobi devices found.",
+                                               L"Service successfully started!"};
+
+std::vector<std::wstring> Concat(std::vector<std::wstring> a, const std::vector<std::wstring>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServiceHostTest,
+    testing::Values(
+        HostCase{"CleanStartAndStop",
+                 true,
+                 StartAndStop,
+                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+                                 {kStopPending, 0x45, 8, 3000},
+                                 {kStopped, 0x45, 8, 0}}),
+                 Concat(kStartLines,
+                        {L"Stop signal received.", L"Stopping service...", L"Service stopped."}),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"SecondStop",
+                 true,
+                 [](ServiceRig& rig, TestService&) {
+                     rig.Start();
+                     ASSERT_TRUE(rig.AwaitRunning());
+                     // The first stop's event is lost (after the log's own event), so the
+                     // second stop comes while the service is still stopping.
+                     rig.sync.script().Fail("SetEvent", 6, 1, 1);
+                     rig.Send(service_control::kStop);
+                     rig.Send(service_control::kStop);
+                     rig.Join();
+                 },
+                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+                                 {kStopPending, 0x45, 8, 3000},
+                                 {kStopPending, 0x45, 9, 3000},
+                                 {kStopped, 0x45, 9, 0}}),
+                 Concat(kStartLines, {L"Stop signal received.", L"Stop signal received.",
+                                      L"Stopping service...", L"Service stopped."}),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"InterrogateWhileRunning",
+                 true,
+                 [](ServiceRig& rig, TestService&) {
+                     rig.Start();
+                     ASSERT_TRUE(rig.AwaitRunning());
+                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
+                     rig.Send(service_control::kStop);
+                     rig.Join();
+                 },
+                 Concat(kStart, {{kRunning, 0x45, 0, 0},
+                                 {kStopPending, 0x45, 7, 3000},
+                                 {kStopPending, 0x45, 8, 3000},
+                                 {kStopped, 0x45, 8, 0}}),
+                 Concat(kStartLines,
+                        {L"Stop signal received.", L"Stopping service...", L"Service stopped."}),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"ShutdownClosesTheLog",
+                 false,
+                 [](ServiceRig& rig, TestService& test) {
+                     test.release = std::promise<void>();  // Run goes on after the close
+                     rig.Start();
+                     ASSERT_TRUE(rig.AwaitRunning());
+                     EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
+                     EXPECT_FALSE(LogIsOpen());
+                     test.release.set_value();
+                     rig.Join();
+                 },
+                 {{kStartPending, 0, 1, 5000},
+                  {kStartPending, 5, 2, 5000},
+                  {kStartPending, 5, 3, 5000},
+                  {kRunning, 5, 0, 0},
+                  {kStopPending, 5, 4, 3000},
+                  {kStopped, 5, 4, 0}},
+                 {L"Initializing service...", L"Stop signal received."},
+                 0,
+                 {kNotice},
+                 {1}},
+        HostCase{"RunEndsWithExitCode2",
+                 false,
+                 [](ServiceRig& rig, TestService& test) {
+                     test.exitCode = 2;
+                     StartAndStop(rig, test);
+                 },
+                 {{kStartPending, 0, 1, 5000},
+                  {kStartPending, 5, 2, 5000},
+                  {kStartPending, 5, 3, 5000},
+                  {kRunning, 5, 0, 0},
+                  {kStopPending, 5, 4, 3000},
+                  {kStopped, 5, 4, 0, 1066, 2}},
+                 {L"Initializing service...", L"Stop signal received.", L"Run ends.",
+                  L"Service stopped with ExitCode = 2."},
+                 0,
+                 {kNotice},
+                 {0}},
+        HostCase{"HandlerNotRegistered",
+                 true,
+                 [](ServiceRig& rig, TestService&) {
+                     rig.host.script().Fail("RegisterServiceCtrlHandlerExW", 1063);
+                     rig.Start();
+                     rig.Join();
+                 },
+                 {},
+                 {},
+                 1063,
+                 {{1, 0xC0020001, L"RegisterServiceCtrlHandler returned: %E"}},
+                 {}},
+        HostCase{"StopEventNotCreated",
+                 true,
+                 [](ServiceRig& rig, TestService&) {
+                     rig.sync.script().Fail("CreateEvent", 1450);
+                     rig.Start();
+                     rig.Join();
+                 },
+                 {{kStartPending, 0x40, 1, 5000}, {kStopped, 0x40, 1, 0, 1066, 1450}},
+                 {},
+                 1450,
+                 {{1, 0xC0020001, L"Unable to create StopEvent (%E)"}},
+                 {}},
+        HostCase{"NewDeviceEventNotCreated",
+                 true,
+                 [](ServiceRig& rig, TestService&) {
+                     // After the stop event and the log's two events.
+                     rig.sync.script().Fail("CreateEvent", 1450, 1, 3);
+                     rig.Start();
+                     rig.Join();
+                     EXPECT_TRUE(rig.notifications.registrations().empty());
+                 },
+                 {{kStartPending, 0x40, 1, 5000},
+                  {kStartPending, 0x45, 2, 5000},
+                  {kStartPending, 0x45, 3, 5000},
+                  {kStartPending, 0x45, 4, 5000},
+                  {kStartPending, 0x45, 5, 5000},
+                  {kStopped, 0x45, 5, 0, 1066, 2}},
+                 {L"Initializing service...", L"ERROR: Unable to create NewDeviceEvent (%E)",
+                  L"Service stopped with ExitCode = 2."},
+                 1450,
+                 {kNotice, {1, 0xC0020001, L"Unable to create NewDeviceEvent (%E)"}},
+                 {}}),
+    [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace service_test
