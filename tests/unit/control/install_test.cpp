@@ -170,6 +170,9 @@ TEST_P(InstallFailureTest, MessageAndStateLeft) {
     EXPECT_TRUE(t.AllClosed());
 }
 
+const std::wstring kTooSmall =
+    L"Unable to install Dovrand Service. Error: The data area passed "
+    L"to a system call is too small. (0x7a)\n";
 const std::wstring kRegistered =
     L"Dovrand Service installed.\nUnable to register the service in "
     L"Event Log (Access is denied. (0x5))\n";
@@ -177,23 +180,28 @@ const std::wstring kRegistered =
 INSTANTIATE_TEST_SUITE_P(
     Rows, InstallFailureTest,
     testing::Values(
-        InstallFailure{"ModulePathUnreadable", [](ControlTest& t) { t.process.failure = 5; },
+        InstallFailure{"ModulePathUnreadable",
+                       [](ControlTest& t) { t.process.script().Fail("GetModuleFileNameW", 5); },
                        L"Unable to install Dovrand Service. Error: Access is denied. (0x5)\n",
                        false, 0},
-        // A path of 520 characters or more comes back cut: refused, not installed cut.
+        // A path of 520 characters or more comes back cut, with error 122 or, on older
+        // systems, none: refused, never installed cut.
         InstallFailure{
             "ModulePathTruncated",
-            [](ControlTest& t) { t.process.path = L"C:\\" + std::wstring(516, L'p') + L".exe"; },
-            L"Unable to install Dovrand Service. Error: The data area passed to a "
-            L"system call is too small. (0x7a)\n",
-            false, 0},
-        // A path with a space that cannot be quoted within MAX_PATH would split the line.
+            [](ControlTest& t) { t.process.SetModulePath(L"C:\\" + std::wstring(517, L'p')); },
+            kTooSmall, false, 0},
         InstallFailure{
-            "ModulePathUnquotable",
-            [](ControlTest& t) { t.process.path = L"C:\\My Programs\\" + std::wstring(250, L'p'); },
-            L"Unable to install Dovrand Service. Error: The filename or extension is "
-            L"too long. (0xce)\n",
-            false, 0},
+            "ModulePathTruncatedSilently",
+            [](ControlTest& t) { t.process.SetModulePath(L"C:\\" + std::wstring(600, L'p'), 0); },
+            kTooSmall, false, 0},
+        // A path with a space that cannot be quoted within MAX_PATH would split the line.
+        InstallFailure{"ModulePathUnquotable",
+                       [](ControlTest& t) {
+                           t.process.SetModulePath(L"C:\\My Programs\\" + std::wstring(250, L'p'));
+                       },
+                       L"Unable to install Dovrand Service. Error: The filename or extension is "
+                       L"too long. (0xce)\n",
+                       false, 0},
         InstallFailure{"ManagerNotOpened",
                        [](ControlTest& t) { t.services.script().Fail("OpenSCManagerW", 5); },
                        L"OpenSCManager failed with Access is denied. (0x5)\n", false, 0},
