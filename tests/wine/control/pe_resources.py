@@ -58,8 +58,10 @@ class Image:
     def resources(self):
         """{(type, id, language): bytes} for every resource with numeric type and id."""
         rva, _ = self.directories[2]
-        base = self.offset(rva)
         found = {}
+        if rva == 0:
+            return found
+        base = self.offset(rva)
 
         def walk(at, path):
             named, ids = struct.unpack_from("<HH", self.data, at + 12)
