@@ -1,14 +1,19 @@
 #include "service/dovrand_service.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "discovery/device_broadcast.h"
 #include "discovery/load_attempt.h"
 #include "download/load_to_port.h"
 #include "download/serial_port.h"
 #include "log/log.h"
+#include "platform/ascii_case.h"
 #include "platform/platform.h"
 #include "platform/process.h"
+#include "platform/service_manager.h"
 #include "platform/sync.h"
 #include "service/service_names.h"
 
@@ -84,20 +89,26 @@ DeviceMatch cDovrandService::RememberedDevice() {
     return device_;
 }
 
+platform::ErrorCode cDovrandService::CreateNewDeviceEvent() {
+    platform::ErrorCode error = 0;
+    std::unique_ptr<platform::Event> event =
+        platform::Get().sync->CreateEvent(false, false, &error);
+    std::lock_guard<std::mutex> lock(deviceLock_);
+    newDeviceEvent_ = std::move(event);
+    return newDeviceEvent_ ? 0 : error;
+}
+
+platform::Event* cDovrandService::NewDeviceEvent() {
+    std::lock_guard<std::mutex> lock(deviceLock_);
+    return newDeviceEvent_.get();
+}
+
 uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
     const platform::Platform& p = platform::Get();
     uint32_t result = 0;
-    platform::Event* newDevice = nullptr;
-    {
-        platform::ErrorCode error = 0;
-        std::unique_ptr<platform::Event> event = p.sync->CreateEvent(false, false, &error);
-        if (!event) {
-            ReportError(L"Unable to create NewDeviceEvent (%ls)", ErrorText(error));
-            result = kStartFailed;
-        }
-        std::lock_guard<std::mutex> lock(deviceLock_);
-        newDeviceEvent_ = std::move(event);
-        newDevice = newDeviceEvent_.get();
+    if (const platform::ErrorCode error = CreateNewDeviceEvent(); error != 0) {
+        ReportError(L"Unable to create NewDeviceEvent (%ls)", ErrorText(error));
+        result = kStartFailed;
     }
     ReportStatus();
     cDeviceNotification notification(StatusHandle());
@@ -116,7 +127,7 @@ uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
         ReportState(service_state::kRunning, 0);
         LogWrite(L"Service successfully started!");
 
-        platform::Event* const events[2] = {StopEvent(), newDevice};
+        platform::Event* const events[2] = {StopEvent(), NewDeviceEvent()};
         for (;;) {
             const platform::WaitResult woke = p.sync->WaitAny(events, 2, platform::kInfinite);
             if (woke.status == platform::WaitStatus::kSignaled && woke.index == 1) {
@@ -253,8 +264,70 @@ bool cDovrandService::LoadFirmware() {
     return false;
 }
 
+namespace {
+
+// The chip maker's loader services: a name that begins with "QDLService2k" (Gobi 2000), or is
+// "QDLService" (Gobi 1000), in any letter case.
+bool IsQdlService(const std::wstring& name) {
+    constexpr size_t kGobi2000Prefix = 12;
+    return EqualNoCase(name.c_str(), L"QDLService2k", kGobi2000Prefix) ||
+           EqualNoCase(name.c_str(), L"QDLService", std::wstring::npos);
+}
+
+}  // namespace
+
 bool cDovrandService::DisableQdlServices(wchar_t (&displayName)[platform::kMaxPath]) {
-    // Built on the service manager's seam; until it is there no loader service is found.
-    displayName[0] = L'\0';
-    return false;
+    namespace svc = platform::service;
+    platform::ErrorCode error = 0;
+    std::unique_ptr<platform::ServiceDatabase> manager =
+        platform::Get().services->Open(svc::kManagerAllAccess, &error);
+    if (!manager) {
+        return false;
+    }
+    std::vector<platform::ServiceEntry> entries;
+    uint32_t needed = 0;
+    uint32_t resume = 0;
+    error = manager->EnumServices(svc::kWin32, svc::kActive, 0, &entries, &needed, &resume);
+    if (error != platform::error::kInsufficientBuffer && error != platform::error::kMoreData) {
+        return false;
+    }
+
+    uint32_t bufferBytes = needed;
+    resume = 0;
+    for (;;) {
+        error = manager->EnumServices(svc::kWin32, svc::kActive, bufferBytes, &entries, &needed,
+                                      &resume);
+        if (error != 0 && error != platform::error::kMoreData) {
+            return false;
+        }
+        for (const platform::ServiceEntry& entry : entries) {
+            if (!IsQdlService(entry.serviceName)) {
+                continue;
+            }
+            const size_t kept = std::min(entry.displayName.size(), platform::kMaxPath - 1);
+            std::wmemcpy(displayName, entry.displayName.data(), kept);
+            displayName[kept] = L'\0';
+            std::unique_ptr<platform::Service> service = manager->OpenService(
+                entry.serviceName, svc::kStopAccess | svc::kChangeConfigAccess, &error);
+            if (!service) {
+                return false;
+            }
+            platform::ServiceStatus status;
+            service->Control(svc::kControlStop, &status);
+            return service->ChangeStartType(svc::kDisabled) == 0;
+        }
+        if (error != platform::error::kMoreData) {
+            return false;
+        }
+        if (entries.empty()) {
+            // More data but no entry: the buffer is too small for the next entry (a service was
+            // added since the size was asked). Asking again with the same buffer would give the
+            // same answer for ever, so the buffer grows to the size now needed, or the search
+            // ends when it would not grow.
+            if (needed <= bufferBytes) {
+                return false;
+            }
+            bufferBytes = needed;
+        }
+    }
 }

@@ -70,6 +70,11 @@ class cDovrandService : public cWindowsService {
     // The one service object of the process, the instance that ServiceMain runs.
     static cDovrandService& Global();
 
+  protected:
+    // Makes the new-device event (automatic reset, clear); 0 or the error code.
+    platform::ErrorCode CreateNewDeviceEvent();
+    platform::Event* NewDeviceEvent();
+
   private:
     // Guards the remembered device, its change count and the new-device event's life.
     std::mutex deviceLock_;

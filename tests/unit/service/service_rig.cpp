@@ -78,6 +78,7 @@ ServiceRig::ServiceRig() : previous_(cWindowsService::Instance()) {
     p.folders = &folders;
     p.serial = &serial;
     p.images = &images;
+    p.services = &services;
     use_.emplace(p);
     sync.HoldWaits(30000);
     files.AddDirectory(L"C:\\logs");

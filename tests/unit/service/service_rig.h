@@ -21,6 +21,7 @@
 #include "platform/fake/registry_fake.h"
 #include "platform/fake/serial_fake.h"
 #include "platform/fake/service_host_fake.h"
+#include "platform/fake/service_manager_fake.h"
 #include "platform/fake/shell_fake.h"
 #include "platform/fake/sync_fake.h"
 #include "platform/fake/text_files_fake.h"
@@ -100,6 +101,7 @@ class ServiceRig {
     platform::fake::FakeShellFolders folders;
     platform::fake::FakeSerialPorts serial;
     platform::fake::FakeImageFiles images;
+    platform::fake::FakeServiceManager services;
     cDovrandService service;
 
   private:
