@@ -292,9 +292,9 @@ def case_qdl_services(wine, root):
         check(wine.dovrand("-install", "-log", wine.win(logs))[0] == 0, "install")
         check(wine.dovrand("-start") == (0, STARTING + "started\n"), "start")
         stopped = wait_for(records["QDLService2k"], "running\nstopped\n")
+        check(wine.dovrand("-remove")[0] == 0, "remove")
         check(stopped, "the running loader service was not stopped; the log:\n  %s" %
               "\n  ".join(log_lines(os.path.join(logs, "Dovrand.log"))))
-        check(wine.dovrand("-remove")[0] == 0, "remove")
         expect_in_order(log_lines(os.path.join(logs, "Dovrand.log")), [
             "Service \"Dummy QDLService2k\" stopped and disabled.",
             "Service successfully started!"])
