@@ -19,8 +19,10 @@ class Image:
         pe = struct.unpack_from("<I", self.data, 0x3C)[0]
         if self.data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("%s: not a PE file" % path)
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from(
+        self.machine, sections, _, symbols, symbol_count, optional_size, _ = struct.unpack_from(
             "<HHIIIHH", self.data, pe + 4)
+        # Long section names ("/4") are offsets into the string table behind the symbols.
+        strings = symbols + 18 * symbol_count
         optional = pe + 24
         magic = struct.unpack_from("<H", self.data, optional)[0]
         self.bits = 32 if magic == 0x10B else 64
@@ -31,6 +33,9 @@ class Image:
         for i in range(sections):
             at = optional + optional_size + 40 * i
             name = self.data[at:at + 8].rstrip(b"\0").decode()
+            if name.startswith("/") and symbols:
+                start = strings + int(name[1:])
+                name = self.data[start:self.data.index(b"\0", start)].decode()
             vsize, va, raw_size, raw = struct.unpack_from("<IIII", self.data, at + 8)
             self.sections.append((name, va, max(vsize, raw_size), raw))
 
