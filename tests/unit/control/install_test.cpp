@@ -12,6 +12,9 @@ const std::wstring kQuoted = L"\"" + kExecutable + L"\"";
 const std::wstring kNoPrefNotice =
     L"Gobi 2000 firmware preference will be skipped. Options2k*.txt data will be used.\n";
 
+// A folder with a space, too long to be quoted within MAX_PATH.
+const std::wstring kLongSpaced = L"D:\\a b" + std::wstring(253, L'c');
+
 struct CommandLine {
     std::vector<std::wstring> keys;
     bool accepted;
@@ -32,6 +35,7 @@ TEST_P(CommandLineTest, KeysAndMessages) {
     t.paths.AddDirectory(L"C:\\Users\\user\\logs");
     t.paths.AddDirectory(L"D:\\My Logs");
     t.paths.AddDirectory(L"D:\\Logs");
+    t.paths.AddDirectory(kLongSpaced);
     Arguments keys(c.keys);
     std::wstring line = kQuoted;
     std::wstring directory = L"stale";
@@ -77,6 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
                     L"",
                     L"Log path does a valid directory. Please use another path.\n"},
         CommandLine{{L"-log", std::wstring(300, L'x')},
+                    false,
+                    L"",
+                    L"",
+                    L"Log path is invalid. Please use another path.\n"},
+        CommandLine{{L"-log", kLongSpaced},
                     false,
                     L"",
                     L"",
