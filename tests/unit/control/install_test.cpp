@@ -105,7 +105,7 @@ TEST(InstallTest, ServiceEntryAndEventLogSource) {
     EXPECT_EQ(s.errorControl, 1u);
     EXPECT_EQ(s.commandLine, kQuoted + L" -service -log C:\\Users\\user\\logs");
     EXPECT_TRUE(s.dependencies.empty());
-    EXPECT_EQ(t.services.AccessRequested(), std::vector<uint32_t>{0xF003F});
+    EXPECT_EQ(t.services.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0xF01FF}));
     EXPECT_EQ(t.registry.AccessRequested(), (std::vector<uint32_t>{0x2001F, 0x2001F}));
 
     std::vector<uint8_t> path;
