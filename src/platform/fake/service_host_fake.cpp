@@ -63,4 +63,10 @@ bool FakeServiceHost::AwaitState(uint32_t state, uint32_t timeoutMs) {
     });
 }
 
+bool FakeServiceHost::AwaitReports(size_t count, uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return reported_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return reports_.size() >= count; });
+}
+
 }  // namespace platform::fake

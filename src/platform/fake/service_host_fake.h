@@ -32,6 +32,8 @@ class FakeServiceHost : public ServiceHost {
     std::wstring registered_name() const;
     // Blocks until a report of the state has been made, at most timeoutMs of real time.
     bool AwaitState(uint32_t state, uint32_t timeoutMs);
+    // Blocks until `count` reports have been made, at most timeoutMs of real time.
+    bool AwaitReports(size_t count, uint32_t timeoutMs);
 
     FailureScript& script() { return script_; }
 

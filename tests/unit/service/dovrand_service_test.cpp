@@ -149,29 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
 // The lines of the start-time attempt's tries, between the card's lines and RUNNING.
 struct RetryCase {
     const char* name;
-    std::function<void(ServiceRig&)> drive;  // after Start, until the service is stopped
-    int tries;                               // tries made, each with raised priorities
-    std::vector<std::wstring> lines;         // from the first try on; "..." stands for any lines
-    std::vector<uint32_t> laterStates;       // the states reported after the start's six reports
+    std::function<void(ServiceRig&)> before;  // before Start
+    std::function<void(ServiceRig&)> drive;   // after Start, until the service is stopped
+    int tries;                                // tries made, each with raised priorities
+    std::vector<std::wstring> lines;          // from the first try on; "..." stands for any lines
+    std::vector<uint32_t> laterStates;        // the states reported after the start's six reports
 };
-
-// Whether the lines are the expected ones, where an expected "..." stands for any run of lines.
-bool LinesMatch(const std::vector<std::wstring>& lines, size_t at,
-                const std::vector<std::wstring>& expected, size_t next) {
-    if (next == expected.size()) {
-        return at == lines.size();
-    }
-    if (expected[next] == L"...") {
-        for (size_t skip = at; skip <= lines.size(); ++skip) {
-            if (LinesMatch(lines, skip, expected, next + 1)) {
-                return true;
-            }
-        }
-        return false;
-    }
-    return at < lines.size() && lines[at] == expected[next] &&
-           LinesMatch(lines, at + 1, expected, next + 1);
-}
 
 class RetryTest : public testing::TestWithParam<RetryCase> {};
 
@@ -179,6 +162,7 @@ TEST_P(RetryTest, TriesWaitsAndLines) {
     const RetryCase& c = GetParam();
     ServiceRig rig;
     rig.AddCard();
+    c.before(rig);
     rig.Start();
     c.drive(rig);
     rig.Join();
@@ -189,7 +173,7 @@ TEST_P(RetryTest, TriesWaitsAndLines) {
         std::vector<std::wstring>(lines.begin() + 1, lines.begin() + 1 + kPreparedLines.size()),
         kPreparedLines);
     const std::vector<std::wstring> tries(lines.begin() + 1 + kPreparedLines.size(), lines.end());
-    EXPECT_TRUE(LinesMatch(tries, 0, c.lines, 0)) << testing::PrintToString(tries);
+    EXPECT_TRUE(LinesMatch(tries, c.lines)) << testing::PrintToString(tries);
     std::vector<std::string> priorities;
     for (int i = 0; i < c.tries; ++i) {
         priorities.insert(priorities.end(),
@@ -238,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RetryTest,
     testing::Values(
         RetryCase{"FiveTriesFourWaits",
+                  OpenFails,
                   [](ServiceRig& rig) {
-                      OpenFails(rig);
                       rig.sync.ExpireHeldWaits(4);
                       ASSERT_TRUE(rig.AwaitRunning());
                       rig.Send(service_control::kStop);
@@ -268,8 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
                         kStopLines}),
                   {kRunning, kStopPending, kStopPending, kStopped}},
         RetryCase{"StopDuringWait",
+                  OpenFails,
                   [](ServiceRig& rig) {
-                      OpenFails(rig);
                       rig.sync.ExpireHeldWaits(1);
                       ASSERT_TRUE(rig.sync.AwaitHeldWaits(2, ServiceRig::kRealTimeoutMs));
                       rig.Send(service_control::kStop);
@@ -281,8 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                    L"Stopping service...", L"Service stopped."},
                   {kStopPending, kRunning, kStopPending, kStopped}},
         RetryCase{"StopDuringFirstTry",
+                  BlockFirstRead,
                   [](ServiceRig& rig) {
-                      BlockFirstRead(rig);
                       ASSERT_TRUE(rig.serial.state().AwaitBlockedWait(ServiceRig::kRealTimeoutMs));
                       rig.Send(service_control::kStop);
                   },
@@ -295,6 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                   [](ServiceRig& rig) {
                       BlockFirstRead(rig);
                       rig.ScriptLoad();
+                  },
+                  [](ServiceRig& rig) {
                       ASSERT_TRUE(rig.serial.state().AwaitBlockedWait(ServiceRig::kRealTimeoutMs));
                       rig.Send(service_control::kPowerEvent, 4);
                       rig.sync.ExpireHeldWaits(1);

@@ -49,6 +49,31 @@ std::ostream& operator<<(std::ostream& out, const Report& r) {
                << r.win32Exit << "/" << r.specificExit << "}";
 }
 
+namespace {
+
+bool LinesMatchFrom(const std::vector<std::wstring>& lines, size_t at,
+                    const std::vector<std::wstring>& expected, size_t next) {
+    if (next == expected.size()) {
+        return at == lines.size();
+    }
+    if (expected[next] == L"...") {
+        for (size_t skip = at; skip <= lines.size(); ++skip) {
+            if (LinesMatchFrom(lines, skip, expected, next + 1)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    return at < lines.size() && lines[at] == expected[next] &&
+           LinesMatchFrom(lines, at + 1, expected, next + 1);
+}
+
+}  // namespace
+
+bool LinesMatch(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected) {
+    return LinesMatchFrom(lines, 0, expected, 0);
+}
+
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path) {
     const size_t size = 28 + 2 * (path.size() + 1);
     std::vector<uint8_t> record(size, 0);
@@ -101,8 +126,8 @@ ServiceRig::~ServiceRig() {
     cWindowsService::SetInstance(previous_);
 }
 
-void ServiceRig::AddCard() {
-    devices.Add(kDownloadPath);
+void ServiceRig::AddCard(const std::wstring& path) {
+    devices.Add(path);
     registry.SetString(kPortKey, L"PortName", L"COM7");
     textFiles.AddFile(kOptions, Utf16File(L"c:\\fw\\amss.mbn\r\nc:\\fw\\apps.mbn\r\n"
                                           L"c:\\fw\\uqcn.mbn\r\n"));

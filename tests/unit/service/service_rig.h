@@ -55,6 +55,9 @@ extern const std::wstring kForeignPath;
 // The lines a load attempt writes for the card before its first try.
 extern const std::vector<std::wstring> kPreparedLines;
 
+// Whether the lines are the expected ones, where an expected "..." stands for any run of lines.
+bool LinesMatch(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected);
+
 // A DEV_BROADCAST_DEVICEINTERFACE_W record as the system sends it, little-endian.
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path);
 
@@ -68,8 +71,9 @@ class ServiceRig {
     ServiceRig(const ServiceRig&) = delete;
     ServiceRig& operator=(const ServiceRig&) = delete;
 
-    // The card present in download mode with its port COM7, options file and images.
-    void AddCard();
+    // The card present under the interface (in download mode by default) with its port COM7,
+    // options file and images.
+    void AddCard(const std::wstring& path = kDownloadPath);
     // The card's replies for one successful download.
     void ScriptLoad();
 

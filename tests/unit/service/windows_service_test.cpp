@@ -1,6 +1,7 @@
 // The service host: its status reports, its log and event-log texts, every failure row.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <functional>
 #include <future>
 #include <string>
@@ -10,6 +11,7 @@
 #include "log/start_keys.h"
 #include "platform/sync.h"
 #include "service/service_rig.h"
+#include "support/log_capture.h"
 
 namespace service_test {
 namespace {
@@ -131,142 +133,326 @@ std::vector<std::wstring> Concat(std::vector<std::wstring> a, const std::vector<
     return a;
 }
 
+INSTANTIATE_TEST_SUITE_P(Cases, ServiceHostTest,
+                         testing::Values(
+                             HostCase{
+                                 "CleanStartAndStop",
+                                 true,
+                                 StartAndStop,
+                                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+                                                 {kStopPending, 0x45, 8, 3000},
+                                                 {kStopped, 0x45, 8, 0}}),
+                                 Concat(kStartLines, {L"Stop signal received.",
+                                                      L"Stopping service...", L"Service stopped."}),
+                                 0,
+                                 {kNotice},
+                                 {}},
+                             HostCase{"SecondStop",
+                                      true,
+                                      [](ServiceRig& rig, TestService&) {
+                                          rig.Start();
+                                          ASSERT_TRUE(rig.AwaitRunning());
+                                          // The first stop's event is lost (after the log's own
+                                          // event), so the second stop comes while the service is
+                                          // still stopping.
+                                          rig.sync.script().Fail("SetEvent", 6, 1, 1);
+                                          rig.Send(service_control::kStop);
+                                          rig.Send(service_control::kStop);
+                                          rig.Join();
+                                      },
+                                      Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+                                                      {kStopPending, 0x45, 8, 3000},
+                                                      {kStopPending, 0x45, 9, 3000},
+                                                      {kStopped, 0x45, 9, 0}}),
+                                      Concat(kStartLines,
+                                             {L"Stop signal received.", L"Stop signal received.",
+                                              L"Stopping service...", L"Service stopped."}),
+                                      0,
+                                      {kNotice},
+                                      {}},
+                             HostCase{
+                                 "InterrogateWhileRunning",
+                                 true,
+                                 [](ServiceRig& rig, TestService&) {
+                                     rig.Start();
+                                     ASSERT_TRUE(rig.AwaitRunning());
+                                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
+                                     rig.Send(service_control::kStop);
+                                     rig.Join();
+                                 },
+                                 Concat(kStart, {{kRunning, 0x45, 0, 0},
+                                                 {kStopPending, 0x45, 7, 3000},
+                                                 {kStopPending, 0x45, 8, 3000},
+                                                 {kStopped, 0x45, 8, 0}}),
+                                 Concat(kStartLines, {L"Stop signal received.",
+                                                      L"Stopping service...", L"Service stopped."}),
+                                 0,
+                                 {kNotice},
+                                 {}},
+                             HostCase{
+                                 "InterrogateWhileStarting",
+                                 true,
+                                 [](ServiceRig& rig, TestService&) {
+                                     rig.AddCard();
+                                     rig.serial.state().script().Fail("Open", 2, -1);
+                                     rig.Start();
+                                     // The start-time attempt waits to try again.
+                                     ASSERT_TRUE(
+                                         rig.sync.AwaitHeldWaits(1, ServiceRig::kRealTimeoutMs));
+                                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
+                                     rig.Send(service_control::kStop);
+                                     rig.Join();
+                                 },
+                                 {{kStartPending, 0x40, 1, 5000},
+                                  {kStartPending, 0x45, 2, 5000},
+                                  {kStartPending, 0x45, 3, 5000},
+                                  {kStartPending, 0x45, 4, 5000},
+                                  {kStartPending, 0x45, 5, 5000},
+                                  {kStartPending, 0x45, 6, 5000},
+                                  {kStartPending, 0x45, 7, 5000},
+                                  {kStopPending, 0x45, 8, 3000},
+                                  {kRunning, 0x45, 0, 0},
+                                  {kStopPending, 0x45, 9, 3000},
+                                  {kStopped, 0x45, 9, 0}},
+                                 Concat(Concat({L"Initializing service..."}, kPreparedLines),
+                                        {L"cSerialPort.Open: Unable to open port "
+                                         L"\\\\.\\COM7\\QDLService. "
+                                         L"ErrorCode: 2",
+                                         L"Unable to open port: COM7",
+                                         L"Error occured while loading of firmware. Waiting 30 "
+                                         L"seconds to retry...",
+                                         L"Stop signal received.", L"Service successfully started!",
+                                         L"Stopping service...", L"Service stopped."}),
+                                 0,
+                                 {kNotice},
+                                 {}},
+                             HostCase{"ShutdownClosesTheLog",
+                                      false,
+                                      [](ServiceRig& rig, TestService& test) {
+                                          test.release =
+                                              std::promise<void>();  // Run goes on after the close
+                                          rig.Start();
+                                          ASSERT_TRUE(rig.AwaitRunning());
+                                          EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
+                                          EXPECT_FALSE(LogIsOpen());
+                                          test.release.set_value();
+                                          rig.Join();
+                                      },
+                                      {{kStartPending, 0, 1, 5000},
+                                       {kStartPending, 5, 2, 5000},
+                                       {kStartPending, 5, 3, 5000},
+                                       {kRunning, 5, 0, 0},
+                                       {kStopPending, 5, 4, 3000},
+                                       {kStopped, 5, 4, 0}},
+                                      {L"Initializing service...", L"Stop signal received."},
+                                      0,
+                                      {kNotice},
+                                      {1}},
+                             HostCase{
+                                 "RunEndsWithExitCode2",
+                                 false,
+                                 [](ServiceRig& rig, TestService& test) {
+                                     test.exitCode = 2;
+                                     StartAndStop(rig, test);
+                                 },
+                                 {{kStartPending, 0, 1, 5000},
+                                  {kStartPending, 5, 2, 5000},
+                                  {kStartPending, 5, 3, 5000},
+                                  {kRunning, 5, 0, 0},
+                                  {kStopPending, 5, 4, 3000},
+                                  {kStopped, 5, 4, 0, 1066, 2}},
+                                 {L"Initializing service...", L"Stop signal received.",
+                                  L"Run ends.", L"Service stopped with ExitCode = 2."},
+                                 0,
+                                 {kNotice},
+                                 {0}},
+                             HostCase{"HandlerNotRegistered",
+                                      true,
+                                      [](ServiceRig& rig, TestService&) {
+                                          rig.host.script().Fail("RegisterServiceCtrlHandlerExW",
+                                                                 1063);
+                                          rig.Start();
+                                          rig.Join();
+                                      },
+                                      {},
+                                      {},
+                                      1063,
+                                      {{1, 0xC0020001, L"RegisterServiceCtrlHandler returned: %E"}},
+                                      {}},
+                             HostCase{"StopEventNotCreated",
+                                      true,
+                                      [](ServiceRig& rig, TestService&) {
+                                          rig.sync.script().Fail("CreateEvent", 1450);
+                                          rig.Start();
+                                          rig.Join();
+                                      },
+                                      {{kStartPending, 0x40, 1, 5000},
+                                       {kStopped, 0x40, 1, 0, 1066, 1450}},
+                                      {},
+                                      1450,
+                                      {{1, 0xC0020001, L"Unable to create StopEvent (%E)"}},
+                                      {}},
+                             HostCase{"NewDeviceEventNotCreated",
+                                      true,
+                                      [](ServiceRig& rig, TestService&) {
+                                          // After the stop event and the log's two events.
+                                          rig.sync.script().Fail("CreateEvent", 1450, 1, 3);
+                                          rig.Start();
+                                          rig.Join();
+                                          EXPECT_TRUE(rig.notifications.registrations().empty());
+                                      },
+                                      {{kStartPending, 0x40, 1, 5000},
+                                       {kStartPending, 0x45, 2, 5000},
+                                       {kStartPending, 0x45, 3, 5000},
+                                       {kStartPending, 0x45, 4, 5000},
+                                       {kStartPending, 0x45, 5, 5000},
+                                       {kStopped, 0x45, 5, 0, 1066, 2}},
+                                      {L"Initializing service...",
+                                       L"ERROR: Unable to create NewDeviceEvent (%E)",
+                                       L"Service stopped with ExitCode = 2."},
+                                      1450,
+                                      {kNotice,
+                                       {1, 0xC0020001, L"Unable to create NewDeviceEvent (%E)"}},
+                                      {}}),
+                         [](const testing::TestParamInfo<HostCase>& info) {
+                             return info.param.name;
+                         });
+
+}  // namespace
+}  // namespace service_test
+
+namespace service_test {
+namespace {
+
+// Where the log goes, and what the event log is told, for the start keys and the program's path.
+struct InitLogCase {
+    const char* name;
+    bool enabled;              // the start key -log
+    std::wstring directory;    // its folder, as typed
+    std::wstring modulePath;   // the program's path
+    uint32_t truncationError;  // what the system says for a path cut to the buffer
+    uint32_t moduleError;      // GetModuleFileNameW fails with this, unless 0
+    std::wstring logPath;      // the log file made, empty for none
+    uint32_t code;             // for %E
+    std::vector<Event> events;
+};
+
+class InitLogTest : public testing::TestWithParam<InitLogCase> {};
+
+TEST_P(InitLogTest, LogFileAndEvents) {
+    const InitLogCase& c = GetParam();
+    ServiceRig rig;
+    rig.files.AddDirectory(L"C:\\my logs");
+    rig.files.AddDirectory(L"C:\\" + std::wstring(230, L'x'));
+    rig.process.SetModulePath(c.modulePath, c.truncationError);
+    rig.process.SetLastError(3);
+    if (c.moduleError != 0) {
+        rig.process.script().Fail("GetModuleFileNameW", c.moduleError);
+    }
+    SetLogEnabled(c.enabled);
+    std::wcscpy(LogDirectory(), c.directory.c_str());
+    rig.Start();
+    ASSERT_TRUE(rig.host.AwaitState(kRunning, ServiceRig::kRealTimeoutMs));
+    rig.Send(service_control::kStop);
+    rig.Join();
+
+    EXPECT_EQ(Events(rig), Expand(c.events, c.code));
+    if (!c.logPath.empty()) {
+        const std::vector<std::wstring> lines =
+            LogLines(DecodeUtf16Le(rig.files.Contents(c.logPath), 2));
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), L"Initializing service...");
+    }
+    for (const std::wstring& path :
+         {std::wstring(ServiceRig::kLogPath), std::wstring(L"C:\\my logs\\Dovrand.log")}) {
+        if (path != c.logPath) {
+            EXPECT_TRUE(rig.files.Contents(path).empty()) << path;
+        }
+    }
+}
+
+const std::wstring kLongFolder = L"C:\\" + std::wstring(230, L'x');
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, ServiceHostTest,
+    Cases, InitLogTest,
     testing::Values(
-        HostCase{"CleanStartAndStop",
-                 true,
-                 StartAndStop,
-                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
-                                 {kStopPending, 0x45, 8, 3000},
-                                 {kStopped, 0x45, 8, 0}}),
-                 Concat(kStartLines,
-                        {L"Stop signal received.", L"Stopping service...", L"Service stopped."}),
-                 0,
-                 {kNotice},
-                 {}},
-        HostCase{"SecondStop",
-                 true,
-                 [](ServiceRig& rig, TestService&) {
-                     rig.Start();
-                     ASSERT_TRUE(rig.AwaitRunning());
-                     // The first stop's event is lost (after the log's own event), so the
-                     // second stop comes while the service is still stopping.
-                     rig.sync.script().Fail("SetEvent", 6, 1, 1);
-                     rig.Send(service_control::kStop);
-                     rig.Send(service_control::kStop);
-                     rig.Join();
-                 },
-                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
-                                 {kStopPending, 0x45, 8, 3000},
-                                 {kStopPending, 0x45, 9, 3000},
-                                 {kStopped, 0x45, 9, 0}}),
-                 Concat(kStartLines, {L"Stop signal received.", L"Stop signal received.",
-                                      L"Stopping service...", L"Service stopped."}),
-                 0,
-                 {kNotice},
-                 {}},
-        HostCase{"InterrogateWhileRunning",
-                 true,
-                 [](ServiceRig& rig, TestService&) {
-                     rig.Start();
-                     ASSERT_TRUE(rig.AwaitRunning());
-                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
-                     rig.Send(service_control::kStop);
-                     rig.Join();
-                 },
-                 Concat(kStart, {{kRunning, 0x45, 0, 0},
-                                 {kStopPending, 0x45, 7, 3000},
-                                 {kStopPending, 0x45, 8, 3000},
-                                 {kStopped, 0x45, 8, 0}}),
-                 Concat(kStartLines,
-                        {L"Stop signal received.", L"Stopping service...", L"Service stopped."}),
-                 0,
-                 {kNotice},
-                 {}},
-        HostCase{"ShutdownClosesTheLog",
-                 false,
-                 [](ServiceRig& rig, TestService& test) {
-                     test.release = std::promise<void>();  // Run goes on after the close
-                     rig.Start();
-                     ASSERT_TRUE(rig.AwaitRunning());
-                     EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
-                     EXPECT_FALSE(LogIsOpen());
-                     test.release.set_value();
-                     rig.Join();
-                 },
-                 {{kStartPending, 0, 1, 5000},
-                  {kStartPending, 5, 2, 5000},
-                  {kStartPending, 5, 3, 5000},
-                  {kRunning, 5, 0, 0},
-                  {kStopPending, 5, 4, 3000},
-                  {kStopped, 5, 4, 0}},
-                 {L"Initializing service...", L"Stop signal received."},
-                 0,
-                 {kNotice},
-                 {1}},
-        HostCase{"RunEndsWithExitCode2",
-                 false,
-                 [](ServiceRig& rig, TestService& test) {
-                     test.exitCode = 2;
-                     StartAndStop(rig, test);
-                 },
-                 {{kStartPending, 0, 1, 5000},
-                  {kStartPending, 5, 2, 5000},
-                  {kStartPending, 5, 3, 5000},
-                  {kRunning, 5, 0, 0},
-                  {kStopPending, 5, 4, 3000},
-                  {kStopped, 5, 4, 0, 1066, 2}},
-                 {L"Initializing service...", L"Stop signal received.", L"Run ends.",
-                  L"Service stopped with ExitCode = 2."},
-                 0,
-                 {kNotice},
-                 {0}},
-        HostCase{"HandlerNotRegistered",
-                 true,
-                 [](ServiceRig& rig, TestService&) {
-                     rig.host.script().Fail("RegisterServiceCtrlHandlerExW", 1063);
-                     rig.Start();
-                     rig.Join();
-                 },
-                 {},
-                 {},
-                 1063,
-                 {{1, 0xC0020001, L"RegisterServiceCtrlHandler returned: %E"}},
-                 {}},
-        HostCase{"StopEventNotCreated",
-                 true,
-                 [](ServiceRig& rig, TestService&) {
-                     rig.sync.script().Fail("CreateEvent", 1450);
-                     rig.Start();
-                     rig.Join();
-                 },
-                 {{kStartPending, 0x40, 1, 5000}, {kStopped, 0x40, 1, 0, 1066, 1450}},
-                 {},
-                 1450,
-                 {{1, 0xC0020001, L"Unable to create StopEvent (%E)"}},
-                 {}},
-        HostCase{"NewDeviceEventNotCreated",
-                 true,
-                 [](ServiceRig& rig, TestService&) {
-                     // After the stop event and the log's two events.
-                     rig.sync.script().Fail("CreateEvent", 1450, 1, 3);
-                     rig.Start();
-                     rig.Join();
-                     EXPECT_TRUE(rig.notifications.registrations().empty());
-                 },
-                 {{kStartPending, 0x40, 1, 5000},
-                  {kStartPending, 0x45, 2, 5000},
-                  {kStartPending, 0x45, 3, 5000},
-                  {kStartPending, 0x45, 4, 5000},
-                  {kStartPending, 0x45, 5, 5000},
-                  {kStopped, 0x45, 5, 0, 1066, 2}},
-                 {L"Initializing service...", L"ERROR: Unable to create NewDeviceEvent (%E)",
-                  L"Service stopped with ExitCode = 2."},
-                 1450,
-                 {kNotice, {1, 0xC0020001, L"Unable to create NewDeviceEvent (%E)"}},
-                 {}}),
-    [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
+        InitLogCase{"FolderFromStartKey",
+                    true,
+                    L"C:\\logs",
+                    L"D:\\Dovrand.exe",
+                    122,
+                    0,
+                    ServiceRig::kLogPath,
+                    0,
+                    {kNotice}},
+        InitLogCase{"ProgramFolder",
+                    true,
+                    L"",
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    0,
+                    ServiceRig::kLogPath,
+                    0,
+                    {kNotice}},
+        InitLogCase{
+            "QuotedFolder",
+            true,
+            L"\"C:\\my logs\"",
+            L"C:\\logs\\Dovrand.exe",
+            122,
+            0,
+            L"C:\\my logs\\Dovrand.log",
+            0,
+            {{4, 0x40020002, L"Dovrand Service\nLog file created: 'C:\\my logs\\Dovrand.log'"}}},
+        InitLogCase{"NoLogKey", false, L"", L"C:\\logs\\Dovrand.exe", 122, 0, L"", 0, {}},
+        InitLogCase{"ModulePathTooLong",
+                    true,
+                    L"",
+                    L"C:\\logs\\" + std::wstring(300, L'p') + L".exe",
+                    122,
+                    0,
+                    L"",
+                    122,
+                    {{1, 0xC0020001, L"unable to get process module dir (%E)"}}},
+        InitLogCase{"ModulePathTooLongOnOlderSystems",
+                    true,
+                    L"",
+                    L"C:\\logs\\" + std::wstring(251, L'p') + L".exe",
+                    0,
+                    0,
+                    L"",
+                    122,
+                    {{1, 0xC0020001, L"unable to get process module dir (%E)"}}},
+        InitLogCase{"ModulePathNotRead",
+                    true,
+                    L"",
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    5,
+                    L"",
+                    5,
+                    {{1, 0xC0020001, L"unable to get process module dir (%E)"}}},
+        InitLogCase{"LogFileNotCreated",
+                    true,
+                    L"C:\\no\\such",
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    0,
+                    L"",
+                    3,
+                    {{1, 0xC0020001, L"unable to create File Log (%E)"}}},
+        InitLogCase{"NoticeCutToItsBuffer",
+                    true,
+                    kLongFolder,
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    0,
+                    L"",
+                    0,
+                    {{4, 0x40020002,
+                      (L"Dovrand Service\nLog file created: '" + kLongFolder + L"\\Dovrand.log'")
+                          .substr(0, 259)}}}),
+    [](const testing::TestParamInfo<InitLogCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace service_test
