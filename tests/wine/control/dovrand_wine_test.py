@@ -317,7 +317,7 @@ def case_stop_during_download(wine, root):
     card = Card(wine, folder, faults=["stall:AMSS:20000"])
     try:
         check(wine.dovrand("-install", "-log", wine.win(logs))[0] == 0, "install")
-        check(wine.run(wine.args.dovrand, ["-start"], debug=None)[0] == 0, "start")
+        check(wine.dovrand("-start") == (0, STARTING + "started\n"), "start")
         check(wait_for(os.path.join(folder, "transcript.txt"), "FAULT: AMSS", exact=False),
               "the card did not stall")
         started = time.monotonic()
