@@ -14,7 +14,6 @@ import argparse
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -23,6 +22,7 @@ import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "tools", "qdlload"))
 from qdlload_cardsim_test import check, expect_in_order, log_lines  # noqa: E402
+from pe_resources import Image  # noqa: E402
 
 PORT = "COM43"
 CLASS = "{86e0d1e0-8089-11d0-9ce4-08003e301f73}"
@@ -36,10 +36,7 @@ TRACE = re.compile(r"trace:service:SetServiceStatus \S+ (\w+) (\w+) (\w+) (\w+) 
 
 
 def pe_bits(path):
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    offset = struct.unpack_from("<I", data, 60)[0]
-    return 32 if struct.unpack_from("<H", data, offset + 4)[0] == 0x14C else 64
+    return Image(path).bits
 
 
 class Wine:
