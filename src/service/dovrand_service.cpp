@@ -162,12 +162,8 @@ uint32_t cDovrandService::OnControl(uint32_t control, uint32_t eventType, void* 
         if (eventType == kDeviceArrival) {
             LogWrite(L"DBT_DEVICEARRIVAL");
             std::lock_guard<std::mutex> lock(deviceLock_);
-            const DeviceMatch before = device_;
             const bool download = IsGobiArrival(eventData, device_);
-            if (device_.Reference != before.Reference ||
-                std::wcscmp(device_.InterfacePath, before.InterfacePath) != 0 || download) {
-                ++deviceChanges_;
-            }
+            ++deviceChanges_;
             // The record is written before the event wakes the attempt that reads it.
             if (download && newDeviceEvent_) {
                 newDeviceEvent_->Set();

@@ -28,7 +28,6 @@ class cDeviceNotification {
     // Registers for arrivals of interfaces of the class; a failure is logged and leaves none.
     void Register(const platform::Guid& interfaceClass);
     void Unregister();
-    bool IsRegistered() const { return handle_ != 0; }
 
   private:
     platform::NotificationHandle handle_ = 0;
@@ -80,8 +79,8 @@ class cDovrandService : public cWindowsService {
     std::mutex deviceLock_;
     std::unique_ptr<platform::Event> newDeviceEvent_;
     DeviceMatch device_;
-    // Counts the control handler's writes of the remembered device (arrivals and resumes), so
-    // that a card found by an attempt does not overwrite a newer arrival.
+    // Counts the arrivals and resumes, which may write the remembered device, so that a card
+    // found by an attempt does not overwrite what the control handler wrote meanwhile.
     uint32_t deviceChanges_ = 0;
     std::atomic<bool> noPreference_{false};
 };

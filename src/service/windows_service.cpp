@@ -71,11 +71,6 @@ void cWindowsService::ResetClassState() {
     g_stopEvent.reset();
 }
 
-platform::ServiceStatus cWindowsService::Status() {
-    std::lock_guard<std::mutex> lock(g_statusLock);
-    return status_;
-}
-
 platform::StatusHandle cWindowsService::StatusHandle() {
     std::lock_guard<std::mutex> lock(g_statusLock);
     return statusHandle_;

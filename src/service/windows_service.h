@@ -81,9 +81,6 @@ class cWindowsService {
     // counter 1, shutdown flag 0, no stop event. For tests, which run many services in turn.
     static void ResetClassState();
 
-    // The status record as last reported.
-    platform::ServiceStatus Status();
-
   protected:
     // Re-reports the record: with check point 0 when running or stopped, else a fresh one.
     void ReportStatus();

@@ -96,6 +96,7 @@ ServiceRig::ServiceRig() : previous_(cWindowsService::Instance()) {
     p.notifications = &notifications;
     p.process = &process;
     p.files = &files;
+    p.text = &text;
     p.clock = &clock;
     p.devices = &devices;
     p.registry = &registry;

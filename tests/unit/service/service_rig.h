@@ -98,6 +98,7 @@ class ServiceRig {
     platform::fake::FakeDeviceNotifications notifications;
     platform::fake::FakeProcess process;
     platform::fake::FakeFileSystem files;
+    platform::fake::FakeSystemText text;
     platform::fake::FakeClock clock;
     platform::fake::FakeDeviceInterfaces devices;
     platform::fake::FakeRegistry registry;

@@ -99,6 +99,20 @@ INSTANTIATE_TEST_SUITE_P(
                          L"Service successfully started!"},
                         kStopLines}),
                 1, 1},
+        RunCase{"NoPreferenceSkipsTheCardsPreference",
+                [](ServiceRig& rig) {
+                    rig.AddCard();
+                    rig.ScriptLoad();
+                    rig.service.SetNoPreference(true);
+                },
+                nullptr,
+                Concat({{L"Initializing service..."},
+                        kPreparedLines,
+                        {L"Port COM7\\QDLService is opened.", L"Initial Message - OK",
+                         L"Gobi firmware preference skipped.", L"...", kLoaded,
+                         L"Service successfully started!"},
+                        kStopLines}),
+                1, 1},
         RunCase{"ArrivalWakesOneAttempt", nullptr,
                 [](ServiceRig& rig) {
                     rig.AddCard();

@@ -266,6 +266,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, ServiceHostTest,
                                  0,
                                  {kNotice},
                                  {0}},
+                             HostCase{
+                                 "FailedWaitEndsTheService",
+                                 true,
+                                 [](ServiceRig& rig, TestService&) {
+                                     SetLogEnabled(
+                                         false);  // no log writer: the run loop's wait is the first
+                                     rig.sync.script().Fail("WaitAny", 6);
+                                     rig.Start();
+                                     rig.Join();
+                                 },
+                                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+                                                 {kStopped, 0x45, 7, 0, 1066, 2}}),
+                                 {},
+                                 6,
+                                 {{1, 0xC0020001, L"WaitForMultipleObjects returned: %E"}},
+                                 {}},
                              HostCase{"HandlerNotRegistered",
                                       true,
                                       [](ServiceRig& rig, TestService&) {
@@ -453,6 +469,20 @@ INSTANTIATE_TEST_SUITE_P(
                       (L"Dovrand Service\nLog file created: '" + kLongFolder + L"\\Dovrand.log'")
                           .substr(0, 259)}}}),
     [](const testing::TestParamInfo<InitLogCase>& info) { return info.param.name; });
+
+TEST(ReportErrorTest, EventCutToItsBuffer) {
+    ServiceRig rig;
+    rig.text.Add(3, std::wstring(2000, L'e') + L"\r\n");
+    rig.process.SetLastError(3);
+    std::wcscpy(LogDirectory(), L"C:\\no\\such");
+    rig.Start();
+    ASSERT_TRUE(rig.host.AwaitState(kRunning, ServiceRig::kRealTimeoutMs));
+    rig.Send(service_control::kStop);
+    rig.Join();
+    const std::wstring message = L"unable to create File Log (" + std::wstring(ErrorText(3)) + L")";
+    ASSERT_EQ(rig.events.events().size(), 1u);
+    EXPECT_EQ(rig.events.events()[0].text, message.substr(0, 1023));
+}
 
 }  // namespace
 }  // namespace service_test
