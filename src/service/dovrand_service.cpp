@@ -232,6 +232,11 @@ bool cDovrandService::LoadFirmware() {
     }
 
     platform::Event* stop = StopEvent();
+    // A stop that came while the attempt got ready finds no port to cancel yet: it ends the
+    // attempt here, as it ends the waits between tries, instead of letting a whole try run.
+    if (p.sync->WaitAny(&stop, 1, 0).status == platform::WaitStatus::kSignaled) {
+        return false;
+    }
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         if (attempt > 1) {
             LogWrite(L"Error occured while loading of firmware. Waiting %d seconds to retry...",

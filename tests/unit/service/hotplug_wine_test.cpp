@@ -65,7 +65,7 @@ TEST(ServiceHotplugWine, ArrivalLoadsTheCardAndSuspendCancelsTheNextLoad) {
                                    L"Stop signal received.",
                                    L"Stopping service...",
                                    L"Service stopped."}))
-        << testing::PrintToString(lines);
+        << Shown(lines);
     const platform::ServiceStatus end = run.host.reports().back();
     EXPECT_EQ(end.currentState, service_state::kStopped);
     EXPECT_EQ(end.win32ExitCode, 0u);

@@ -18,7 +18,7 @@ namespace {
 const std::wstring kClass = L"#{86e0d1e0-8089-11d0-9ce4-08003e301f73}";
 const std::wstring kPortKey =
     L"SYSTEM\\CurrentControlSet\\Enum\\USB\\vid_05c6&pid_9204\\6&1a2b3c4d&0&2\\Device Parameters";
-const std::wstring kOptions = L"C:\\ProgramData\\QUALCOMM\\QDLService2k\\Options2kLenovo.txt";
+constexpr wchar_t kOptions[] = L"C:\\ProgramData\\QUALCOMM\\QDLService2k\\Options2kLenovo.txt";
 const std::wstring kImages[] = {L"C:\\FW\\AMSS.MBN", L"C:\\FW\\APPS.MBN", L"C:\\FW\\UQCN.MBN"};
 
 std::vector<uint8_t> Utf16File(const std::wstring& text) {
@@ -35,13 +35,16 @@ std::vector<uint8_t> Utf16File(const std::wstring& text) {
 const std::wstring kDownloadPath = L"\\\\?\\usb#vid_05c6&pid_9204#6&1a2b3c4d&0&2" + kClass;
 const std::wstring kModemPath = L"\\\\?\\usb#vid_05c6&pid_9205#6&1a2b3c4d&0&2" + kClass;
 const std::wstring kForeignPath = L"\\\\?\\ACPI#PNP0501#1" + kClass;
-const std::vector<std::wstring> kPreparedLines = {
-    L"Lenovo: Qualcomm Gobi 2000 HS-USB (Gobi 2000) found.",
-    L"QDLoader port is COM7.",
-    L"Reading " + kOptions,
-    L"Default Amss: C:\\FW\\AMSS.MBN",
-    L"Default Apps: C:\\FW\\APPS.MBN",
-    L"Default Uqcn: C:\\FW\\UQCN.MBN"};
+const std::vector<std::wstring>& PreparedLines() {
+    static const std::vector<std::wstring> lines = {
+        L"Lenovo: Qualcomm Gobi 2000 HS-USB (Gobi 2000) found.",
+        L"QDLoader port is COM7.",
+        L"Reading " + std::wstring(kOptions),
+        L"Default Amss: C:\\FW\\AMSS.MBN",
+        L"Default Apps: C:\\FW\\APPS.MBN",
+        L"Default Uqcn: C:\\FW\\UQCN.MBN"};
+    return lines;
+}
 
 std::ostream& operator<<(std::ostream& out, const Report& r) {
     return out << "{state " << r.state << ", accepted 0x" << std::hex << r.accepted << std::dec
@@ -72,6 +75,17 @@ bool LinesMatchFrom(const std::vector<std::wstring>& lines, size_t at,
 
 bool LinesMatch(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected) {
     return LinesMatchFrom(lines, 0, expected, 0);
+}
+
+std::string Shown(const std::vector<std::wstring>& lines) {
+    std::string shown;
+    for (const std::wstring& line : lines) {
+        for (wchar_t c : line) {
+            shown += c < 0x80 ? static_cast<char>(c) : '?';
+        }
+        shown += '\n';
+    }
+    return shown;
 }
 
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path) {

@@ -52,11 +52,14 @@ inline constexpr uint32_t kStopped = service_state::kStopped;
 extern const std::wstring kDownloadPath;
 extern const std::wstring kModemPath;
 extern const std::wstring kForeignPath;
-// The lines a load attempt writes for the card before its first try.
-extern const std::vector<std::wstring> kPreparedLines;
+// The lines a load attempt writes for the card before its first try (a function, so that other
+// files' constants may be made of it).
+const std::vector<std::wstring>& PreparedLines();
 
 // Whether the lines are the expected ones, where an expected "..." stands for any run of lines.
 bool LinesMatch(const std::vector<std::wstring>& lines, const std::vector<std::wstring>& expected);
+// The lines, one a line, for a failure message.
+std::string Shown(const std::vector<std::wstring>& lines);
 
 // A DEV_BROADCAST_DEVICEINTERFACE_W record as the system sends it, little-endian.
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path);

@@ -67,12 +67,23 @@ std::vector<Event> Expand(std::vector<Event> events, uint32_t code) {
 
 const Event kNotice{4, 0x40020002, L"Dovrand Service\nLog file created: 'C:\\logs\\Dovrand.log'"};
 
+using Lines = std::vector<std::wstring>;
+
+// The text with "%E" replaced by the error text of the code.
+std::wstring WithErrorText(std::wstring text, uint32_t code) {
+    if (const size_t at = text.find(L"%E"); at != std::wstring::npos) {
+        text.replace(at, 2, ErrorText(code));
+    }
+    return text;
+}
+
 struct HostCase {
     const char* name;
-    bool dovrand;  // the loader service, else TestService
-    std::function<void(ServiceRig&, TestService&)> drive;
+    bool dovrand;                               // the loader service, else TestService
+    void (*before)(ServiceRig&, TestService&);  // before the start, if given
+    void (*drive)(ServiceRig&, TestService&);   // after the start, if given
     std::vector<Report> reports;
-    std::vector<std::wstring> lines;
+    Lines lines;
     uint32_t code;  // for %E
     std::vector<Event> events;
     std::vector<uint32_t> stops;  // OnStop's arguments (TestService)
@@ -88,251 +99,245 @@ TEST_P(ServiceHostTest, ReportsLinesAndEvents) {
         cWindowsService::SetInstance(&test);
         test.release.set_value();
     }
-    c.drive(rig, test);
+    if (c.before != nullptr) {
+        c.before(rig, test);
+    }
+    rig.Start();
+    if (c.drive != nullptr) {
+        c.drive(rig, test);
+    }
+    rig.Join();
     EXPECT_EQ(rig.Reports(), c.reports);
-    std::vector<std::wstring> lines = c.lines;
-    for (std::wstring& line : lines) {
-        if (const size_t at = line.find(L"%E"); at != std::wstring::npos) {
-            line.replace(at, 2, ErrorText(c.code));
-        }
+    Lines lines;
+    for (const std::wstring& line : c.lines) {
+        lines.push_back(WithErrorText(line, c.code));
     }
     EXPECT_EQ(rig.LogLines(), lines);
-    EXPECT_EQ(Events(rig), Expand(c.events, c.code));
-    if (!c.dovrand) {
-        EXPECT_EQ(test.stops, c.stops);
+    std::vector<Event> events;
+    for (const Event& e : c.events) {
+        events.push_back(Event{e.type, e.id, WithErrorText(e.text, c.code)});
     }
+    EXPECT_EQ(Events(rig), events);
+    EXPECT_EQ(test.stops, c.stops);
     for (platform::StatusHandle handle : rig.host.report_handles()) {
         EXPECT_EQ(handle, platform::fake::FakeServiceHost::kHandle);
     }
 }
 
-void StartAndStop(ServiceRig& rig, TestService&) {
-    rig.Start();
+void StopWhenRunning(ServiceRig& rig, TestService&) {
     ASSERT_TRUE(rig.AwaitRunning());
     rig.Send(service_control::kStop);
-    rig.Join();
 }
 
-// The start reports of the loader service up to RUNNING, with no card.
+void SecondStop(ServiceRig& rig, TestService&) {
+    ASSERT_TRUE(rig.AwaitRunning());
+    // The first stop's event is lost (after the log's own event), so the second stop comes while
+    // the service is still stopping.
+    rig.sync.script().Fail("SetEvent", 6, 1, 1);
+    rig.Send(service_control::kStop);
+    rig.Send(service_control::kStop);
+}
+
+void InterrogateWhileRunning(ServiceRig& rig, TestService& test) {
+    ASSERT_TRUE(rig.AwaitRunning());
+    EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
+    StopWhenRunning(rig, test);
+}
+
+void CardWithoutPort(ServiceRig& rig, TestService&) {
+    rig.AddCard();
+    rig.serial.state().script().Fail("Open", 2, -1);
+}
+
+void InterrogateWhileStarting(ServiceRig& rig, TestService&) {
+    // The start-time attempt waits to try again.
+    ASSERT_TRUE(rig.sync.AwaitHeldWaits(1, ServiceRig::kRealTimeoutMs));
+    EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
+    rig.Send(service_control::kStop);
+}
+
+void HoldRun(ServiceRig&, TestService& test) {
+    test.release = std::promise<void>();  // Run goes on after the shutdown's close
+}
+
+void Shutdown(ServiceRig& rig, TestService& test) {
+    ASSERT_TRUE(rig.AwaitRunning());
+    EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
+    EXPECT_FALSE(LogIsOpen());
+    test.release.set_value();
+}
+
+void ExitCode2(ServiceRig&, TestService& test) {
+    test.exitCode = 2;
+}
+
+void NoHandler(ServiceRig& rig, TestService&) {
+    rig.host.script().Fail("RegisterServiceCtrlHandlerExW", 1063);
+}
+
+void NoStopEvent(ServiceRig& rig, TestService&) {
+    rig.sync.script().Fail("CreateEvent", 1450);
+}
+
+void NoNewDeviceEvent(ServiceRig& rig, TestService&) {
+    rig.sync.script().Fail("CreateEvent", 1450, 1, 3);  // after the stop event and the log's two
+}
+
+void WaitFails(ServiceRig& rig, TestService&) {
+    SetLogEnabled(false);  // no log writer: the run loop's wait is the first
+    rig.sync.script().Fail("WaitAny", 6);
+}
+
+// The start reports of the loader service up to RUNNING, with no card; of TestService.
 const std::vector<Report> kStart = {{kStartPending, 0x40, 1, 5000}, {kStartPending, 0x45, 2, 5000},
                                     {kStartPending, 0x45, 3, 5000}, {kStartPending, 0x45, 4, 5000},
                                     {kStartPending, 0x45, 5, 5000}, {kStartPending, 0x45, 6, 5000},
                                     {kRunning, 0x45, 0, 0}};
+const std::vector<Report> kTestStart = {{kStartPending, 0, 1, 5000},
+                                        {kStartPending, 5, 2, 5000},
+                                        {kStartPending, 5, 3, 5000},
+                                        {kRunning, 5, 0, 0}};
 
-std::vector<Report> Concat(std::vector<Report> a, const std::vector<Report>& b) {
+template <typename T>
+std::vector<T> Concat(std::vector<T> a, const std::vector<T>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-const std::vector<std::wstring> kStartLines = {L"Initializing service...",
-                                               L"No Qualcomm Gobi devices found.",
-                                               L"Service successfully started!"};
+const Lines kStartLines = {L"Initializing service...", L"No Qualcomm Gobi devices found.",
+                           L"Service successfully started!"};
+const Lines kStopLines = {L"Stop signal received.", L"Stopping service...", L"Service stopped."};
 
-std::vector<std::wstring> Concat(std::vector<std::wstring> a, const std::vector<std::wstring>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ServiceHostTest,
-                         testing::Values(
-                             HostCase{
-                                 "CleanStartAndStop",
-                                 true,
-                                 StartAndStop,
-                                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
-                                                 {kStopPending, 0x45, 8, 3000},
-                                                 {kStopped, 0x45, 8, 0}}),
-                                 Concat(kStartLines, {L"Stop signal received.",
-                                                      L"Stopping service...", L"Service stopped."}),
-                                 0,
-                                 {kNotice},
-                                 {}},
-                             HostCase{"SecondStop",
-                                      true,
-                                      [](ServiceRig& rig, TestService&) {
-                                          rig.Start();
-                                          ASSERT_TRUE(rig.AwaitRunning());
-                                          // The first stop's event is lost (after the log's own
-                                          // event), so the second stop comes while the service is
-                                          // still stopping.
-                                          rig.sync.script().Fail("SetEvent", 6, 1, 1);
-                                          rig.Send(service_control::kStop);
-                                          rig.Send(service_control::kStop);
-                                          rig.Join();
-                                      },
-                                      Concat(kStart, {{kStopPending, 0x45, 7, 3000},
+// The reports after the start: a stop; two stops; an interrogate while running, then a stop.
+const std::vector<Report> kStopped1 = Concat(
+    kStart, {{kStopPending, 0x45, 7, 3000}, {kStopPending, 0x45, 8, 3000}, {kStopped, 0x45, 8, 0}});
+const std::vector<Report> kStopped2 = Concat(kStart, {{kStopPending, 0x45, 7, 3000},
                                                       {kStopPending, 0x45, 8, 3000},
                                                       {kStopPending, 0x45, 9, 3000},
-                                                      {kStopped, 0x45, 9, 0}}),
-                                      Concat(kStartLines,
-                                             {L"Stop signal received.", L"Stop signal received.",
-                                              L"Stopping service...", L"Service stopped."}),
-                                      0,
-                                      {kNotice},
-                                      {}},
-                             HostCase{
-                                 "InterrogateWhileRunning",
-                                 true,
-                                 [](ServiceRig& rig, TestService&) {
-                                     rig.Start();
-                                     ASSERT_TRUE(rig.AwaitRunning());
-                                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
-                                     rig.Send(service_control::kStop);
-                                     rig.Join();
-                                 },
-                                 Concat(kStart, {{kRunning, 0x45, 0, 0},
-                                                 {kStopPending, 0x45, 7, 3000},
-                                                 {kStopPending, 0x45, 8, 3000},
-                                                 {kStopped, 0x45, 8, 0}}),
-                                 Concat(kStartLines, {L"Stop signal received.",
-                                                      L"Stopping service...", L"Service stopped."}),
-                                 0,
-                                 {kNotice},
-                                 {}},
-                             HostCase{
-                                 "InterrogateWhileStarting",
-                                 true,
-                                 [](ServiceRig& rig, TestService&) {
-                                     rig.AddCard();
-                                     rig.serial.state().script().Fail("Open", 2, -1);
-                                     rig.Start();
-                                     // The start-time attempt waits to try again.
-                                     ASSERT_TRUE(
-                                         rig.sync.AwaitHeldWaits(1, ServiceRig::kRealTimeoutMs));
-                                     EXPECT_EQ(rig.Send(service_control::kInterrogate), 0u);
-                                     rig.Send(service_control::kStop);
-                                     rig.Join();
-                                 },
-                                 {{kStartPending, 0x40, 1, 5000},
-                                  {kStartPending, 0x45, 2, 5000},
-                                  {kStartPending, 0x45, 3, 5000},
-                                  {kStartPending, 0x45, 4, 5000},
-                                  {kStartPending, 0x45, 5, 5000},
-                                  {kStartPending, 0x45, 6, 5000},
-                                  {kStartPending, 0x45, 7, 5000},
-                                  {kStopPending, 0x45, 8, 3000},
-                                  {kRunning, 0x45, 0, 0},
-                                  {kStopPending, 0x45, 9, 3000},
-                                  {kStopped, 0x45, 9, 0}},
-                                 Concat(Concat({L"Initializing service..."}, kPreparedLines),
-                                        {L"cSerialPort.Open: Unable to open port "
-                                         L"\\\\.\\COM7\\QDLService. "
-                                         L"ErrorCode: 2",
-                                         L"Unable to open port: COM7",
-                                         L"Error occured while loading of firmware. Waiting 30 "
-                                         L"seconds to retry...",
-                                         L"Stop signal received.", L"Service successfully started!",
-                                         L"Stopping service...", L"Service stopped."}),
-                                 0,
-                                 {kNotice},
-                                 {}},
-                             HostCase{"ShutdownClosesTheLog",
-                                      false,
-                                      [](ServiceRig& rig, TestService& test) {
-                                          test.release =
-                                              std::promise<void>();  // Run goes on after the close
-                                          rig.Start();
-                                          ASSERT_TRUE(rig.AwaitRunning());
-                                          EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
-                                          EXPECT_FALSE(LogIsOpen());
-                                          test.release.set_value();
-                                          rig.Join();
-                                      },
-                                      {{kStartPending, 0, 1, 5000},
-                                       {kStartPending, 5, 2, 5000},
-                                       {kStartPending, 5, 3, 5000},
-                                       {kRunning, 5, 0, 0},
-                                       {kStopPending, 5, 4, 3000},
-                                       {kStopped, 5, 4, 0}},
-                                      {L"Initializing service...", L"Stop signal received."},
-                                      0,
-                                      {kNotice},
-                                      {1}},
-                             HostCase{
-                                 "RunEndsWithExitCode2",
-                                 false,
-                                 [](ServiceRig& rig, TestService& test) {
-                                     test.exitCode = 2;
-                                     StartAndStop(rig, test);
-                                 },
-                                 {{kStartPending, 0, 1, 5000},
-                                  {kStartPending, 5, 2, 5000},
-                                  {kStartPending, 5, 3, 5000},
-                                  {kRunning, 5, 0, 0},
-                                  {kStopPending, 5, 4, 3000},
-                                  {kStopped, 5, 4, 0, 1066, 2}},
-                                 {L"Initializing service...", L"Stop signal received.",
-                                  L"Run ends.", L"Service stopped with ExitCode = 2."},
-                                 0,
-                                 {kNotice},
-                                 {0}},
-                             HostCase{
-                                 "FailedWaitEndsTheService",
-                                 true,
-                                 [](ServiceRig& rig, TestService&) {
-                                     SetLogEnabled(
-                                         false);  // no log writer: the run loop's wait is the first
-                                     rig.sync.script().Fail("WaitAny", 6);
-                                     rig.Start();
-                                     rig.Join();
-                                 },
-                                 Concat(kStart, {{kStopPending, 0x45, 7, 3000},
-                                                 {kStopped, 0x45, 7, 0, 1066, 2}}),
-                                 {},
-                                 6,
-                                 {{1, 0xC0020001, L"WaitForMultipleObjects returned: %E"}},
-                                 {}},
-                             HostCase{"HandlerNotRegistered",
-                                      true,
-                                      [](ServiceRig& rig, TestService&) {
-                                          rig.host.script().Fail("RegisterServiceCtrlHandlerExW",
-                                                                 1063);
-                                          rig.Start();
-                                          rig.Join();
-                                      },
-                                      {},
-                                      {},
-                                      1063,
-                                      {{1, 0xC0020001, L"RegisterServiceCtrlHandler returned: %E"}},
-                                      {}},
-                             HostCase{"StopEventNotCreated",
-                                      true,
-                                      [](ServiceRig& rig, TestService&) {
-                                          rig.sync.script().Fail("CreateEvent", 1450);
-                                          rig.Start();
-                                          rig.Join();
-                                      },
-                                      {{kStartPending, 0x40, 1, 5000},
-                                       {kStopped, 0x40, 1, 0, 1066, 1450}},
-                                      {},
-                                      1450,
-                                      {{1, 0xC0020001, L"Unable to create StopEvent (%E)"}},
-                                      {}},
-                             HostCase{"NewDeviceEventNotCreated",
-                                      true,
-                                      [](ServiceRig& rig, TestService&) {
-                                          // After the stop event and the log's two events.
-                                          rig.sync.script().Fail("CreateEvent", 1450, 1, 3);
-                                          rig.Start();
-                                          rig.Join();
-                                          EXPECT_TRUE(rig.notifications.registrations().empty());
-                                      },
-                                      {{kStartPending, 0x40, 1, 5000},
-                                       {kStartPending, 0x45, 2, 5000},
-                                       {kStartPending, 0x45, 3, 5000},
-                                       {kStartPending, 0x45, 4, 5000},
-                                       {kStartPending, 0x45, 5, 5000},
-                                       {kStopped, 0x45, 5, 0, 1066, 2}},
-                                      {L"Initializing service...",
-                                       L"ERROR: Unable to create NewDeviceEvent (%E)",
-                                       L"Service stopped with ExitCode = 2."},
-                                      1450,
-                                      {kNotice,
-                                       {1, 0xC0020001, L"Unable to create NewDeviceEvent (%E)"}},
-                                      {}}),
-                         [](const testing::TestParamInfo<HostCase>& info) {
-                             return info.param.name;
-                         });
+                                                      {kStopped, 0x45, 9, 0}});
+const std::vector<Report> kInterrogated =
+    Concat(kStart, {{kRunning, 0x45, 0, 0}, kStopped1[7], kStopped1[8], kStopped1[9]});
+// An interrogate, then a stop, during the start-time attempt: RUNNING comes after the stop.
+const std::vector<Report> kInterrogatedStarting =
+    Concat(std::vector<Report>(kStart.begin(), kStart.end() - 1), {{kStartPending, 0x45, 7, 5000},
+                                                                   {kStopPending, 0x45, 8, 3000},
+                                                                   {kRunning, 0x45, 0, 0},
+                                                                   {kStopPending, 0x45, 9, 3000},
+                                                                   {kStopped, 0x45, 9, 0}});
+const Lines kInterrogatedStartingLines =
+    Concat(Concat({L"Initializing service..."}, PreparedLines()),
+           {L"cSerialPort.Open: Unable to open port \\\\.\\COM7\\QDLService. ErrorCode: 2",
+            L"Unable to open port: COM7",
+            L"Error occured while loading of firmware. Waiting 30 seconds to retry...",
+            L"Stop signal received.", L"Service successfully started!", L"Stopping service...",
+            L"Service stopped."});
+const std::vector<Report> kNoNewDeviceEvent = {
+    {kStartPending, 0x40, 1, 5000}, {kStartPending, 0x45, 2, 5000},
+    {kStartPending, 0x45, 3, 5000}, {kStartPending, 0x45, 4, 5000},
+    {kStartPending, 0x45, 5, 5000}, {kStopped, 0x45, 5, 0, 1066, 2}};
+const Lines kNoNewDeviceEventLines = {L"Initializing service...",
+                                      L"ERROR: Unable to create NewDeviceEvent (%E)",
+                                      L"Service stopped with ExitCode = 2."};
+
+Event Error(const wchar_t* text) {
+    return Event{1, 0xC0020001, text};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServiceHostTest,
+    testing::Values(
+        HostCase{"CleanStartAndStop",
+                 true,
+                 nullptr,
+                 StopWhenRunning,
+                 kStopped1,
+                 Concat(kStartLines, kStopLines),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"SecondStop",
+                 true,
+                 nullptr,
+                 SecondStop,
+                 kStopped2,
+                 Concat(Concat(kStartLines, {L"Stop signal received."}), kStopLines),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"InterrogateWhileRunning",
+                 true,
+                 nullptr,
+                 InterrogateWhileRunning,
+                 kInterrogated,
+                 Concat(kStartLines, kStopLines),
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"InterrogateWhileStarting",
+                 true,
+                 CardWithoutPort,
+                 InterrogateWhileStarting,
+                 kInterrogatedStarting,
+                 kInterrogatedStartingLines,
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"ShutdownClosesTheLog",
+                 false,
+                 HoldRun,
+                 Shutdown,
+                 Concat(kTestStart, {{kStopPending, 5, 4, 3000}, {kStopped, 5, 4, 0}}),
+                 {L"Initializing service...", L"Stop signal received."},
+                 0,
+                 {kNotice},
+                 {1}},
+        HostCase{"RunEndsWithExitCode2",
+                 false,
+                 ExitCode2,
+                 StopWhenRunning,
+                 Concat(kTestStart, {{kStopPending, 5, 4, 3000}, {kStopped, 5, 4, 0, 1066, 2}}),
+                 {L"Initializing service...", L"Stop signal received.", L"Run ends.",
+                  L"Service stopped with ExitCode = 2."},
+                 0,
+                 {kNotice},
+                 {0}},
+        HostCase{"FailedWaitEndsTheService",
+                 true,
+                 WaitFails,
+                 nullptr,
+                 Concat(kStart, {{kStopPending, 0x45, 7, 3000}, {kStopped, 0x45, 7, 0, 1066, 2}}),
+                 {},
+                 6,
+                 {Error(L"WaitForMultipleObjects returned: %E")},
+                 {}},
+        HostCase{"HandlerNotRegistered",
+                 true,
+                 NoHandler,
+                 nullptr,
+                 {},
+                 {},
+                 1063,
+                 {Error(L"RegisterServiceCtrlHandler returned: %E")},
+                 {}},
+        HostCase{"StopEventNotCreated",
+                 true,
+                 NoStopEvent,
+                 nullptr,
+                 {{kStartPending, 0x40, 1, 5000}, {kStopped, 0x40, 1, 0, 1066, 1450}},
+                 {},
+                 1450,
+                 {Error(L"Unable to create StopEvent (%E)")},
+                 {}},
+        HostCase{"NewDeviceEventNotCreated",
+                 true,
+                 NoNewDeviceEvent,
+                 nullptr,
+                 kNoNewDeviceEvent,
+                 kNoNewDeviceEventLines,
+                 1450,
+                 {kNotice, Error(L"Unable to create NewDeviceEvent (%E)")},
+                 {}}),
+    [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace service_test
