@@ -15,6 +15,14 @@ class ShellFolders;
 class Registry;
 class DeviceInterfaces;
 class TextFiles;
+class ServiceHost;
+class EventLog;
+class DeviceNotifications;
+class Process;
+class ServiceManager;
+class RegistryWrites;
+class PathFunctions;
+class Console;
 
 struct Platform {
     Clock* clock = nullptr;
@@ -27,6 +35,16 @@ struct Platform {
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
     TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
+    // Windows only: the host's native platform leaves these null (the host tests the service
+    // and the console commands against fakes).
+    ServiceHost* serviceHost = nullptr;            // control handler and status reports
+    EventLog* eventLog = nullptr;                  // the Application event log
+    DeviceNotifications* notifications = nullptr;  // device-interface arrivals to the service
+    Process* process = nullptr;                    // program path, priorities
+    ServiceManager* services = nullptr;            // the service control manager and dispatcher
+    RegistryWrites* registryWrites = nullptr;      // HKEY_LOCAL_MACHINE keys written
+    PathFunctions* paths = nullptr;                // shell path functions
+    Console* console = nullptr;                    // standard output of the console commands
 };
 
 // The build's own implementation of every interface.

@@ -7,7 +7,22 @@ void FailureScript::Fail(std::string_view call, ErrorCode code, int times, int s
     rules_[std::string(call)] = Rule{code, times, skip};
 }
 
+void FailureScript::OnCall(std::string_view call, std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hooks_[std::string(call)] = std::move(hook);
+}
+
 ErrorCode FailureScript::Check(std::string_view call) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (auto found = hooks_.find(call); found != hooks_.end()) {
+            hook = found->second;
+        }
+    }
+    if (hook) {
+        hook();
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     auto counted = calls_.find(call);
     if (counted == calls_.end()) {
@@ -38,6 +53,7 @@ void FailureScript::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     rules_.clear();
     calls_.clear();
+    hooks_.clear();
 }
 
 }  // namespace platform::fake

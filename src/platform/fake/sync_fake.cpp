@@ -130,6 +130,22 @@ WaitResult FakeSync::WaitAny(Event* const* events, size_t count, uint32_t timeou
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(mutex_);
+    if (holding_ && timeoutMs == held_timeout_) {
+        ++held_started_;
+        changed_.notify_all();
+        for (;;) {
+            for (size_t i = 0; i < count; ++i) {
+                if (static_cast<FakeEvent*>(events[i])->TakeLocked()) {
+                    return {WaitStatus::kSignaled, static_cast<uint32_t>(i), 0};
+                }
+            }
+            if (expiries_ > 0) {
+                --expiries_;
+                return {WaitStatus::kTimeout, 0, 0};
+            }
+            changed_.wait(lock);
+        }
+    }
     for (;;) {
         for (size_t i = 0; i < count; ++i) {
             if (static_cast<FakeEvent*>(events[i])->TakeLocked()) {
@@ -164,6 +180,24 @@ std::unique_ptr<Thread> FakeSync::StartThread(std::function<void()> body, ErrorC
         return nullptr;
     }
     return std::make_unique<FakeThread>(*this, std::move(body));
+}
+
+void FakeSync::HoldWaits(uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holding_ = true;
+    held_timeout_ = timeoutMs;
+}
+
+void FakeSync::ExpireHeldWaits(int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    expiries_ += count;
+    changed_.notify_all();
+}
+
+bool FakeSync::AwaitHeldWaits(int count, uint32_t realTimeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(realTimeoutMs),
+                             [&] { return held_started_ >= count; });
 }
 
 bool IsSet(Event* event) {

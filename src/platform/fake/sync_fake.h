@@ -26,6 +26,15 @@ class FakeSync : public Sync {
     uint32_t last_spin_count() const { return last_spin_count_; }
     ThreadPriority last_priority() const { return last_priority_.load(); }
 
+    // Time for the waits whose time limit is timeoutMs, driven by the test: such a wait ends
+    // when one of its events is set or when the test lets one of them time out, never by
+    // itself. The other waits keep real time.
+    void HoldWaits(uint32_t timeoutMs);
+    // Lets `count` held waits time out, those in progress first, then the next ones.
+    void ExpireHeldWaits(int count);
+    // Blocks until `count` held waits have begun in all (at most realTimeoutMs).
+    bool AwaitHeldWaits(int count, uint32_t realTimeoutMs);
+
   private:
     friend class FakeEvent;
     friend class FakeThread;
@@ -36,6 +45,10 @@ class FakeSync : public Sync {
     std::condition_variable changed_;
     std::atomic<uint32_t> last_spin_count_{0};
     std::atomic<ThreadPriority> last_priority_{ThreadPriority::kNormal};
+    bool holding_ = false;  // the rest guarded by mutex_
+    uint32_t held_timeout_ = 0;
+    int held_started_ = 0;
+    int expiries_ = 0;
 };
 
 // Whether an event of a FakeSync is set, and taking the signal of an automatic-reset one

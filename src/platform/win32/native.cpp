@@ -1,11 +1,19 @@
 // The Windows build's platform: thin adapters over the Win32 calls.
 #include "platform/platform.h"
 #include "platform/win32/clock_win32.h"
+#include "platform/win32/console_win32.h"
+#include "platform/win32/device_notifications_win32.h"
 #include "platform/win32/devices_win32.h"
+#include "platform/win32/event_log_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/images_win32.h"
+#include "platform/win32/path_functions_win32.h"
+#include "platform/win32/process_win32.h"
 #include "platform/win32/registry_win32.h"
+#include "platform/win32/registry_writes_win32.h"
 #include "platform/win32/serial_win32.h"
+#include "platform/win32/service_host_win32.h"
+#include "platform/win32/service_manager_win32.h"
 #include "platform/win32/shell_win32.h"
 #include "platform/win32/sync_win32.h"
 #include "platform/win32/text_files_win32.h"
@@ -22,6 +30,14 @@ const Platform& Native() {
     static win32::Win32DeviceInterfaces devices;
     static win32::Win32TextFiles textFiles;
     static win32::Win32SerialPorts serial;
+    static win32::Win32ServiceHost serviceHost;
+    static win32::Win32EventLog eventLog;
+    static win32::Win32DeviceNotifications notifications;
+    static win32::Win32Process process;
+    static win32::Win32ServiceManager services;
+    static win32::Win32RegistryWrites registryWrites;
+    static win32::Win32PathFunctions paths;
+    static win32::Win32Console console;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
@@ -34,6 +50,14 @@ const Platform& Native() {
         p.registry = &registry;
         p.devices = &devices;
         p.textFiles = &textFiles;
+        p.serviceHost = &serviceHost;
+        p.eventLog = &eventLog;
+        p.notifications = &notifications;
+        p.process = &process;
+        p.services = &services;
+        p.registryWrites = &registryWrites;
+        p.paths = &paths;
+        p.console = &console;
         return p;
     }();
     return native;

@@ -9,3 +9,5 @@
 #undef CreateDirectory
 #undef GetObject
 #undef PathCombine
+#undef CreateService
+#undef OpenService

@@ -21,7 +21,9 @@ using Bytes = std::vector<uint8_t>;
 // 0x7E, payload, FCS low, FCS high, 0x7E.
 inline Bytes Framed(const Bytes& payload) {
     const uint16_t fcs = Crc16(payload.data(), payload.size());
-    Bytes frame{0x7E};
+    Bytes frame;
+    frame.reserve(payload.size() + 4);
+    frame.push_back(0x7E);
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(static_cast<uint8_t>(fcs));
     frame.push_back(static_cast<uint8_t>(fcs >> 8));

@@ -1,0 +1,213 @@
+// -install: the service command line, the service entry, the event-log source, every failure.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "control_platform.h"
+
+namespace control_test {
+namespace {
+
+const std::wstring kQuoted = L"\"" + kExecutable + L"\"";
+const std::wstring kNoPrefNotice =
+    L"Gobi 2000 firmware preference will be skipped. Options2k*.txt data will be used.\n";
+
+// A folder with a space, too long to be quoted within MAX_PATH.
+const std::wstring kLongSpaced = L"D:\\a b" + std::wstring(253, L'c');
+
+struct CommandLine {
+    std::vector<std::wstring> keys;
+    bool accepted;
+    std::wstring commandLine;  // after the quoted executable path
+    std::wstring logDirectory;
+    std::wstring output;
+};
+
+void PrintTo(const CommandLine& c, std::ostream* os) {
+    *os << Describe(c.keys);
+}
+
+class CommandLineTest : public testing::TestWithParam<CommandLine> {};
+
+TEST_P(CommandLineTest, KeysAndMessages) {
+    const CommandLine& c = GetParam();
+    ControlTest t;
+    t.paths.AddDirectory(L"C:\\Users\\user\\logs");
+    t.paths.AddDirectory(L"D:\\My Logs");
+    t.paths.AddDirectory(L"D:\\Logs");
+    t.paths.AddDirectory(kLongSpaced);
+    Arguments keys(c.keys);
+    std::wstring line = kQuoted;
+    std::wstring directory = L"stale";
+    EXPECT_EQ(t.control.BuildServiceCommandLine(keys.argv(), keys.argc(), line, directory),
+              c.accepted);
+    if (c.accepted) {
+        EXPECT_EQ(line, kQuoted + c.commandLine);
+        EXPECT_EQ(directory, c.logDirectory);
+    }
+    EXPECT_EQ(t.console.Text(), c.output);
+}
+
+std::vector<std::wstring> ManyKeys(size_t count) {
+    return std::vector<std::wstring>(count, L"-nopref");
+}
+
+std::wstring Repeated(const std::wstring& text, size_t count) {
+    std::wstring all;
+    for (size_t i = 0; i < count; ++i) {
+        all += text;
+    }
+    return all;
+}
+
+const std::wstring kUseAnother = L" Please use another path.\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Keys, CommandLineTest, testing::Values(
+    CommandLine{{}, true, L" -service", L"", L""},
+    CommandLine{{L"-log"}, true, L" -service -log", L"", L""},
+    CommandLine{{L"-log", L"logs"}, true, L" -service -log C:\\Users\\user\\logs",
+                L"C:\\Users\\user\\logs", L""},
+    CommandLine{{L"/LOG", L"D:\\My Logs", L"-nopref"}, true,
+                L" -service /LOG \"D:\\My Logs\" -nopreference", L"D:\\My Logs", kNoPrefNotice},
+    CommandLine{{L"-log", L"C:\\Windows\\notepad.exe"}, false, L"", L"",
+                L"Log path does a valid directory." + kUseAnother},
+    CommandLine{{L"-log", std::wstring(300, L'x')}, false, L"", L"",
+                L"Log path is invalid." + kUseAnother},
+    CommandLine{{L"-log", kLongSpaced}, false, L"", L"", L"Log path is invalid." + kUseAnother},
+    CommandLine{{L"-nolog"}, false, L"", L"", L"Invalid service start key \"-nolog\".\n"},
+    CommandLine{{L"-nopref", L"/service"}, false, L"", L"",
+                kNoPrefNotice + L"Invalid service start key \"/service\".\n"},
+    CommandLine{{L"-NOPREF"}, true, L" -service -nopreference", L"", kNoPrefNotice},
+    CommandLine{{L"-nopreferences"}, true, L" -service -nopreference", L"", kNoPrefNotice},
+    CommandLine{{L"stray", L"-log"}, true, L" -service -log", L"", L""},
+    CommandLine{{L"-log", L"D:\\Logs", L"-log"}, true, L" -service -log D:\\Logs -log",
+                L"D:\\Logs", L""},
+    // 520 characters with the terminator: 33 keys fit beside the path, the 34th does not.
+    CommandLine{ManyKeys(33), true, L" -service" + Repeated(L" -nopreference", 33), L"",
+                Repeated(kNoPrefNotice, 33)},
+    CommandLine{ManyKeys(34), false, L"", L"", Repeated(kNoPrefNotice, 34) +
+                L"The service command line would be longer than 519 characters. Please use "
+                L"fewer keys or a shorter path.\n"}));
+// clang-format on
+
+TEST(InstallTest, ServiceEntryAndEventLogSource) {
+    ControlTest t;
+    t.paths.AddDirectory(L"C:\\Users\\user\\logs");
+    EXPECT_EQ(t.Run({L"-install", L"-log", L"logs"}),
+              L"Dovrand Service installed.\n"
+              L"Log will be being written to \"C:\\Users\\user\\logs\\Dovrand.log\".\n");
+    const platform::fake::FakeService s = t.services.Get(L"Dovrand");
+    EXPECT_EQ(s.serviceName, L"Dovrand");
+    EXPECT_EQ(s.displayName, L"Dovrand Service");
+    EXPECT_EQ(s.serviceType, 0x10u);
+    EXPECT_EQ(s.startType, 2u);
+    EXPECT_EQ(s.errorControl, 1u);
+    EXPECT_EQ(s.commandLine, kQuoted + L" -service -log C:\\Users\\user\\logs");
+    EXPECT_TRUE(s.dependencies.empty());
+    EXPECT_EQ(t.services.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0xF01FF}));
+    EXPECT_EQ(t.registry.AccessRequested(), (std::vector<uint32_t>{0x2001F, 0x2001F}));
+
+    std::vector<uint8_t> path;
+    for (wchar_t c : kExecutable + L'\0') {
+        path.push_back(static_cast<uint8_t>(c));
+        path.push_back(0);
+    }
+    const std::wstring key = kApplicationKey + L"\\Dovrand";
+    const std::vector<platform::fake::WrittenValue> written = t.registry.Written();
+    ASSERT_EQ(written.size(), 4u);
+    const platform::fake::WrittenValue expected[] = {
+        {key, L"EventMessageFile", 2, path},
+        {key, L"TypesSupported", 4, {7, 0, 0, 0}},
+        {key, L"CategoryMessageFile", 2, path},
+        {key, L"CategoryCount", 4, {3, 0, 0, 0}},
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(written[i].key, expected[i].key);
+        EXPECT_EQ(written[i].name, expected[i].name);
+        EXPECT_EQ(written[i].type, expected[i].type);
+        EXPECT_EQ(written[i].data, expected[i].data);
+    }
+    EXPECT_TRUE(t.AllClosed());
+}
+
+struct InstallFailure {
+    const char* name;
+    std::function<void(ControlTest&)> setUp;
+    std::wstring output;
+    bool installed;  // the service is in the service manager afterwards
+    size_t valuesWritten;
+};
+
+void PrintTo(const InstallFailure& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class InstallFailureTest : public testing::TestWithParam<InstallFailure> {};
+
+TEST_P(InstallFailureTest, MessageAndStateLeft) {
+    const InstallFailure& c = GetParam();
+    ControlTest t;
+    c.setUp(t);
+    const size_t before = t.registry.Written().size();
+    const std::wstring printed = t.console.Text();
+    EXPECT_FALSE(t.control.Install(nullptr, 0));
+    EXPECT_EQ(t.console.Text().substr(printed.size()), c.output);
+    EXPECT_EQ(t.services.Has(L"Dovrand"), c.installed);
+    EXPECT_EQ(t.registry.Written().size() - before, c.valuesWritten);
+    EXPECT_TRUE(t.AllClosed());
+}
+
+const std::wstring kTooSmall =
+    L"Unable to install Dovrand Service. Error: The data area passed "
+    L"to a system call is too small. (0x7a)\n";
+const std::wstring kRegistered =
+    L"Dovrand Service installed.\nUnable to register the service in "
+    L"Event Log (Access is denied. (0x5))\n";
+
+auto ModulePath(std::wstring path, platform::ErrorCode truncationError = 122) {
+    return [=](ControlTest& t) { t.process.SetModulePath(path, truncationError); };
+}
+
+auto FailService(const char* call) {
+    return [=](ControlTest& t) { t.services.script().Fail(call, 5); };
+}
+
+auto FailRegistry(const char* call, int skip = 0) {
+    return [=](ControlTest& t) { t.registry.script().Fail(call, 5, 1, skip); };
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, InstallFailureTest, testing::Values(
+    InstallFailure{"ModulePathUnreadable",
+                   [](ControlTest& t) { t.process.script().Fail("GetModuleFileNameW", 5); },
+                   L"Unable to install Dovrand Service. Error: Access is denied. (0x5)\n",
+                   false, 0},
+    // A path of 520 characters or more comes back cut, with error 122 or, on older systems,
+    // none: refused, never installed cut.
+    InstallFailure{"ModulePathTruncated",
+                   ModulePath(L"C:\\" + std::wstring(517, L'p')),
+                   kTooSmall, false, 0},
+    InstallFailure{"ModulePathTruncatedSilently",
+                   ModulePath(L"C:\\" + std::wstring(600, L'p'), 0),
+                   kTooSmall, false, 0},
+    // A path with a space that cannot be quoted within MAX_PATH would split the line.
+    InstallFailure{"ModulePathUnquotable",
+                   ModulePath(L"C:\\My Programs\\" + std::wstring(250, L'p')),
+                   L"Unable to install Dovrand Service. Error: The filename or extension is too "
+                   L"long. (0xce)\n", false, 0},
+    InstallFailure{"ManagerNotOpened", FailService("OpenSCManagerW"),
+                   L"OpenSCManager failed with Access is denied. (0x5)\n", false, 0},
+    InstallFailure{"InstalledTwice", [](ControlTest& t) { t.control.Install(nullptr, 0); },
+                   L"The service already exists. Use -remove to uninstall it first.\n", true, 0},
+    InstallFailure{"CreateServiceFails", FailService("CreateServiceW"),
+                   L"CreateService failed with Access is denied. (0x5)\n", false, 0},
+    InstallFailure{"ApplicationKeyNotOpened", FailRegistry("RegOpenKeyExW"), kRegistered, true, 0},
+    InstallFailure{"SourceKeyNotCreated", FailRegistry("RegCreateKeyExW"), kRegistered, true, 0},
+    InstallFailure{"ThirdValueNotWritten", FailRegistry("RegSetValueExW", 2), kRegistered, true,
+                   2}),
+    [](const testing::TestParamInfo<InstallFailure>& info) { return info.param.name; });
+// clang-format on
+
+}  // namespace
+}  // namespace control_test
