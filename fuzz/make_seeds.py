@@ -75,3 +75,9 @@ for i, (fmt, text) in enumerate([(0, "Port COM7\\QDLService is opened."), (4, "\
                                  (0x86, "The system cannot find the file specified.\r\n")]):
     write("log_write", "line_%d" % i, struct.pack("<BHhh", fmt, 0, 2, -5) + text.encode("utf-32-le"))
 write("log_write", "long_line", struct.pack("<BHhh", 1, 200, 0, 0) + ("x" * 100).encode("utf-32-le"))
+
+for name, args in [("install", ["-install", "-log", "C:\\logs", "-nopreference"]),
+                   ("install_relative_log", ["/INSTALL", "-log", "logs folder"]),
+                   ("service", ["-service", "-log", "-nopreference"]), ("start", ["-start"]),
+                   ("stop", ["-stop"]), ("remove", ["-remove"]), ("help", ["-?"])]:
+    write("command_line", name, "\0".join(args).encode("utf-32-le"))
