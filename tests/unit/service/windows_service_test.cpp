@@ -180,7 +180,7 @@ void NoStopEvent(ServiceRig& rig, TestService&) {
 }
 
 void NoNewDeviceEvent(ServiceRig& rig, TestService&) {
-    rig.sync.script().Fail("CreateEvent", 1450, 1, 3);  // after the stop event and the log's two
+    rig.sync.script().Fail("CreateEvent", 1450, 1, 4);  // after the stop event and the log's three
 }
 
 void WaitFails(ServiceRig& rig, TestService&) {
