@@ -9,10 +9,6 @@ namespace {
 // The rest of the banner's heading, after the title.
 constexpr wchar_t kHeadingNotice[] = L" - firmware loader service for Gobi 1000/2000 WWAN cards";
 
-std::wstring Rule(size_t length, wchar_t c) {
-    return std::wstring(length, c);
-}
-
 }  // namespace
 
 void cDovrandServiceControl::Usage() {
@@ -20,13 +16,13 @@ void cDovrandServiceControl::Usage() {
         (std::wstring(GetTitle()) + kHeadingNotice).substr(0, kHeadingChars);
     Print(L"\n %s \n", {heading});
     Print(L"\t\t\t     Version 1.03.1\n");
-    Print(L"=%s=\n", {Rule(heading.size(), L'=')});
+    Print(L"=%s=\n", {std::wstring(heading.size(), L'=')});
     Print(
         L"Loads the firmware into a Gobi card that waits in download mode, whenever one\n"
         L"appears. Run it as a service: install it once, then it starts with Windows.\n");
-    Print(L"\n/%s\\\n", {Rule(heading.size(), L'-')});
+    Print(L"\n/%s\\\n", {std::wstring(heading.size(), L'-')});
     Print(L"  Keys begin with \"-\" or \"/\"; the case of their letters does not matter.\n");
-    Print(L"\\%s/\n\n", {Rule(heading.size(), L'-')});
+    Print(L"\\%s/\n\n", {std::wstring(heading.size(), L'-')});
     Print(L"Command line keys:\n\n");
     Print(L"\t-install [keys]   Install service [with service start keys]\n");
     Print(L"\t-remove           Stop and uninstall service\n");

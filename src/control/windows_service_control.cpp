@@ -334,29 +334,38 @@ void cWindowsServiceControl::WaitForStop(platform::Service& service) {
                                                                         : L"failed\n");
 }
 
-void cWindowsServiceControl::Remove() {
+std::unique_ptr<platform::Service> cWindowsServiceControl::OpenInstalledService(
+    std::unique_ptr<platform::ServiceDatabase>& manager, const wchar_t* notInstalled) {
     platform::ErrorCode error = 0;
-    std::unique_ptr<platform::ServiceDatabase> manager =
-        platform::Get().services->Open(platform::service::kManagerAllAccess, &error);
+    manager = platform::Get().services->Open(platform::service::kManagerAllAccess, &error);
     if (!manager) {
         Print(L"OpenSCManager failed with %s\n", {ErrorString(error)});
-        return;
+        return nullptr;
     }
     std::unique_ptr<platform::Service> service =
         manager->OpenService(GetServiceName(), platform::service::kAllAccess, &error);
     if (!service) {
         if (error == platform::error::kServiceDoesNotExist) {
-            Print(L"The service does not installed.\n");
+            Print(notInstalled);
         } else {
             Print(L"OpenService failed with %s\n", {ErrorString(error)});
         }
+    }
+    return service;
+}
+
+void cWindowsServiceControl::Remove() {
+    std::unique_ptr<platform::ServiceDatabase> manager;
+    std::unique_ptr<platform::Service> service =
+        OpenInstalledService(manager, L"The service does not installed.\n");
+    if (!service) {
         return;
     }
     platform::ServiceStatus status;
     if (service->Control(platform::service::kControlStop, &status) == 0) {
         WaitForStop(*service);
     }
-    error = service->Delete();
+    const platform::ErrorCode error = service->Delete();
     if (error == 0) {
         Print(L"%s removed.\n", {GetDisplayName()});
     } else {
@@ -407,25 +416,14 @@ void cWindowsServiceControl::Start() {
 }
 
 void cWindowsServiceControl::Stop() {
-    platform::ErrorCode error = 0;
-    std::unique_ptr<platform::ServiceDatabase> manager =
-        platform::Get().services->Open(platform::service::kManagerAllAccess, &error);
-    if (!manager) {
-        Print(L"OpenSCManager failed with %s\n", {ErrorString(error)});
-        return;
-    }
+    std::unique_ptr<platform::ServiceDatabase> manager;
     std::unique_ptr<platform::Service> service =
-        manager->OpenService(GetServiceName(), platform::service::kAllAccess, &error);
+        OpenInstalledService(manager, L"Service does not installed.\n");
     if (!service) {
-        if (error == platform::error::kServiceDoesNotExist) {
-            Print(L"Service does not installed.\n");
-        } else {
-            Print(L"OpenService failed with %s\n", {ErrorString(error)});
-        }
         return;
     }
     platform::ServiceStatus status;
-    error = service->Control(platform::service::kControlStop, &status);
+    const platform::ErrorCode error = service->Control(platform::service::kControlStop, &status);
     if (error == 0) {
         WaitForStop(*service);
     } else if (error == platform::error::kServiceNotActive) {

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace platform {
 class Service;
-}
+class ServiceDatabase;
+}  // namespace platform
 
 class cWindowsServiceControl {
   public:
@@ -68,6 +70,10 @@ class cWindowsServiceControl {
     static void Print(const wchar_t* format, std::initializer_list<std::wstring> args = {});
 
   private:
+    // Opens the service manager into `manager` and the service; on failure prints the message
+    // (notInstalled when the service does not exist) and returns null.
+    std::unique_ptr<platform::Service> OpenInstalledService(
+        std::unique_ptr<platform::ServiceDatabase>& manager, const wchar_t* notInstalled);
     // After a stop control: "Stopping %s...", a dot a second while the service is stopping,
     // then "stopped" or "failed".
     void WaitForStop(platform::Service& service);

@@ -140,6 +140,10 @@ class FakeServiceDatabase : public ServiceDatabase {
     }
 
     std::unique_ptr<Service> CreateService(const ServiceConfig& c, ErrorCode* error) override {
+        {
+            std::lock_guard<std::mutex> lock(manager_.mutex_);
+            manager_.access_.push_back(c.access);
+        }
         if (ErrorCode code = manager_.script_.Check("CreateServiceW"); code != 0) {
             *error = code;
             return nullptr;

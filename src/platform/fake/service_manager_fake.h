@@ -54,7 +54,7 @@ class FakeServiceManager : public ServiceManager {
     FakeService Get(const std::wstring& name) const;
     // Handles opened and not yet closed (managers and services).
     int OpenHandles() const;
-    // The access rights given to OpenSCManagerW and OpenServiceW, in call order.
+    // The access rights given to OpenSCManagerW, CreateServiceW and OpenServiceW, in call order.
     std::vector<uint32_t> AccessRequested() const;
     // The service names and entry points given to the dispatcher, in call order.
     std::vector<std::wstring> DispatchedNames() const;

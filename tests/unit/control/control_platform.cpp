@@ -5,23 +5,8 @@
 
 namespace control_test {
 
-uint32_t ModulePathProcess::ModuleFileName(wchar_t* buffer, uint32_t size,
-                                           platform::ErrorCode* error) {
-    if (failure != 0) {
-        *error = failure;
-        return 0;
-    }
-    if (path.size() >= size) {
-        path.copy(buffer, size);
-        *error = platform::error::kInsufficientBuffer;
-        return size;
-    }
-    path.copy(buffer, path.size());
-    buffer[path.size()] = L'\0';
-    return static_cast<uint32_t>(path.size());
-}
-
 ControlTest::ControlTest() {
+    process.SetModulePath(kExecutable);
     registry.AddKey(kApplicationKey);
     text.Add(122, L"The data area passed to a system call is too small.\r\n");
     text.Add(206, L"The filename or extension is too long.\r\n");

@@ -11,32 +11,16 @@
 #include "platform/fake/console_fake.h"
 #include "platform/fake/files_fake.h"
 #include "platform/fake/path_functions_fake.h"
+#include "platform/fake/process_fake.h"
 #include "platform/fake/registry_writes_fake.h"
 #include "platform/fake/service_manager_fake.h"
 #include "platform/platform.h"
-#include "platform/process.h"
 
 namespace control_test {
 
 inline const std::wstring kApplicationKey =
     L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application";
 inline const std::wstring kExecutable = L"C:\\Program Files\\Dovrand\\Dovrand.exe";
-
-// GetModuleFileNameW as Windows does it: a path that does not fit is cut to the buffer's size,
-// left without terminator and reported with ERROR_INSUFFICIENT_BUFFER.
-class ModulePathProcess : public platform::Process {
-  public:
-    uint32_t ModuleFileName(wchar_t* buffer, uint32_t size, platform::ErrorCode* error) override;
-    platform::ErrorCode LastError() override { return 0; }
-    void UnquoteSpaces(wchar_t*) override {}
-    uint32_t GetPriorityClass() override { return platform::kNormalPriorityClass; }
-    bool SetPriorityClass(uint32_t) override { return true; }
-    int GetThreadPriority() override { return platform::kThreadPriorityNormal; }
-    bool SetThreadPriority(int) override { return true; }
-
-    std::wstring path = kExecutable;
-    platform::ErrorCode failure = 0;  // the call fails with this code when not 0
-};
 
 class ControlTest {
   public:
@@ -54,7 +38,7 @@ class ControlTest {
     platform::fake::FakeConsole console;
     platform::fake::FakeFileSystem files;
     platform::fake::FakeSystemText text;
-    ModulePathProcess process;
+    platform::fake::FakeProcess process;
     cDovrandServiceControl control;
 
   private:

@@ -12,6 +12,9 @@ const std::wstring kQuoted = L"\"" + kExecutable + L"\"";
 const std::wstring kNoPrefNotice =
     L"Gobi 2000 firmware preference will be skipped. Options2k*.txt data will be used.\n";
 
+// A folder with a space, too long to be quoted within MAX_PATH.
+const std::wstring kLongSpaced = L"D:\\a b" + std::wstring(253, L'c');
+
 struct CommandLine {
     std::vector<std::wstring> keys;
     bool accepted;
@@ -32,6 +35,7 @@ TEST_P(CommandLineTest, KeysAndMessages) {
     t.paths.AddDirectory(L"C:\\Users\\user\\logs");
     t.paths.AddDirectory(L"D:\\My Logs");
     t.paths.AddDirectory(L"D:\\Logs");
+    t.paths.AddDirectory(kLongSpaced);
     Arguments keys(c.keys);
     std::wstring line = kQuoted;
     std::wstring directory = L"stale";
@@ -56,52 +60,36 @@ std::wstring Repeated(const std::wstring& text, size_t count) {
     return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, CommandLineTest,
-    testing::Values(
-        CommandLine{{}, true, L" -service", L"", L""},
-        CommandLine{{L"-log"}, true, L" -service -log", L"", L""},
-        CommandLine{{L"-log", L"logs"},
-                    true,
-                    L" -service -log C:\\Users\\user\\logs",
-                    L"C:\\Users\\user\\logs",
-                    L""},
-        CommandLine{{L"/LOG", L"D:\\My Logs", L"-nopref"},
-                    true,
-                    L" -service /LOG \"D:\\My Logs\" -nopreference",
-                    L"D:\\My Logs",
-                    kNoPrefNotice},
-        CommandLine{{L"-log", L"C:\\Windows\\notepad.exe"},
-                    false,
-                    L"",
-                    L"",
-                    L"Log path does a valid directory. Please use another path.\n"},
-        CommandLine{{L"-log", std::wstring(300, L'x')},
-                    false,
-                    L"",
-                    L"",
-                    L"Log path is invalid. Please use another path.\n"},
-        CommandLine{{L"-nolog"}, false, L"", L"", L"Invalid service start key \"-nolog\".\n"},
-        CommandLine{{L"-nopref", L"/service"},
-                    false,
-                    L"",
-                    L"",
-                    kNoPrefNotice + L"Invalid service start key \"/service\".\n"},
-        CommandLine{{L"-NOPREF"}, true, L" -service -nopreference", L"", kNoPrefNotice},
-        CommandLine{{L"-nopreferences"}, true, L" -service -nopreference", L"", kNoPrefNotice},
-        CommandLine{{L"stray", L"-log"}, true, L" -service -log", L"", L""},
-        CommandLine{{L"-log", L"D:\\Logs", L"-log"},
-                    true,
-                    L" -service -log D:\\Logs -log",
-                    L"D:\\Logs",
-                    L""},
-        // 520 characters with the terminator: 33 keys fit beside the path, the 34th does not.
-        CommandLine{ManyKeys(33), true, L" -service" + Repeated(L" -nopreference", 33), L"",
-                    Repeated(kNoPrefNotice, 33)},
-        CommandLine{ManyKeys(34), false, L"", L"",
-                    Repeated(kNoPrefNotice, 34) +
-                        L"The service command line would be longer than 519 characters. Please "
-                        L"use fewer keys or a shorter path.\n"}));
+const std::wstring kUseAnother = L" Please use another path.\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Keys, CommandLineTest, testing::Values(
+    CommandLine{{}, true, L" -service", L"", L""},
+    CommandLine{{L"-log"}, true, L" -service -log", L"", L""},
+    CommandLine{{L"-log", L"logs"}, true, L" -service -log C:\\Users\\user\\logs",
+                L"C:\\Users\\user\\logs", L""},
+    CommandLine{{L"/LOG", L"D:\\My Logs", L"-nopref"}, true,
+                L" -service /LOG \"D:\\My Logs\" -nopreference", L"D:\\My Logs", kNoPrefNotice},
+    CommandLine{{L"-log", L"C:\\Windows\\notepad.exe"}, false, L"", L"",
+                L"Log path does a valid directory." + kUseAnother},
+    CommandLine{{L"-log", std::wstring(300, L'x')}, false, L"", L"",
+                L"Log path is invalid." + kUseAnother},
+    CommandLine{{L"-log", kLongSpaced}, false, L"", L"", L"Log path is invalid." + kUseAnother},
+    CommandLine{{L"-nolog"}, false, L"", L"", L"Invalid service start key \"-nolog\".\n"},
+    CommandLine{{L"-nopref", L"/service"}, false, L"", L"",
+                kNoPrefNotice + L"Invalid service start key \"/service\".\n"},
+    CommandLine{{L"-NOPREF"}, true, L" -service -nopreference", L"", kNoPrefNotice},
+    CommandLine{{L"-nopreferences"}, true, L" -service -nopreference", L"", kNoPrefNotice},
+    CommandLine{{L"stray", L"-log"}, true, L" -service -log", L"", L""},
+    CommandLine{{L"-log", L"D:\\Logs", L"-log"}, true, L" -service -log D:\\Logs -log",
+                L"D:\\Logs", L""},
+    // 520 characters with the terminator: 33 keys fit beside the path, the 34th does not.
+    CommandLine{ManyKeys(33), true, L" -service" + Repeated(L" -nopreference", 33), L"",
+                Repeated(kNoPrefNotice, 33)},
+    CommandLine{ManyKeys(34), false, L"", L"", Repeated(kNoPrefNotice, 34) +
+                L"The service command line would be longer than 519 characters. Please use "
+                L"fewer keys or a shorter path.\n"}));
+// clang-format on
 
 TEST(InstallTest, ServiceEntryAndEventLogSource) {
     ControlTest t;
@@ -117,7 +105,7 @@ TEST(InstallTest, ServiceEntryAndEventLogSource) {
     EXPECT_EQ(s.errorControl, 1u);
     EXPECT_EQ(s.commandLine, kQuoted + L" -service -log C:\\Users\\user\\logs");
     EXPECT_TRUE(s.dependencies.empty());
-    EXPECT_EQ(t.services.AccessRequested(), std::vector<uint32_t>{0xF003F});
+    EXPECT_EQ(t.services.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0xF01FF}));
     EXPECT_EQ(t.registry.AccessRequested(), (std::vector<uint32_t>{0x2001F, 0x2001F}));
 
     std::vector<uint8_t> path;
@@ -170,49 +158,56 @@ TEST_P(InstallFailureTest, MessageAndStateLeft) {
     EXPECT_TRUE(t.AllClosed());
 }
 
+const std::wstring kTooSmall =
+    L"Unable to install Dovrand Service. Error: The data area passed "
+    L"to a system call is too small. (0x7a)\n";
 const std::wstring kRegistered =
     L"Dovrand Service installed.\nUnable to register the service in "
     L"Event Log (Access is denied. (0x5))\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, InstallFailureTest,
-    testing::Values(
-        InstallFailure{"ModulePathUnreadable", [](ControlTest& t) { t.process.failure = 5; },
-                       L"Unable to install Dovrand Service. Error: Access is denied. (0x5)\n",
-                       false, 0},
-        // A path of 520 characters or more comes back cut: refused, not installed cut.
-        InstallFailure{
-            "ModulePathTruncated",
-            [](ControlTest& t) { t.process.path = L"C:\\" + std::wstring(516, L'p') + L".exe"; },
-            L"Unable to install Dovrand Service. Error: The data area passed to a "
-            L"system call is too small. (0x7a)\n",
-            false, 0},
-        // A path with a space that cannot be quoted within MAX_PATH would split the line.
-        InstallFailure{
-            "ModulePathUnquotable",
-            [](ControlTest& t) { t.process.path = L"C:\\My Programs\\" + std::wstring(250, L'p'); },
-            L"Unable to install Dovrand Service. Error: The filename or extension is "
-            L"too long. (0xce)\n",
-            false, 0},
-        InstallFailure{"ManagerNotOpened",
-                       [](ControlTest& t) { t.services.script().Fail("OpenSCManagerW", 5); },
-                       L"OpenSCManager failed with Access is denied. (0x5)\n", false, 0},
-        InstallFailure{"InstalledTwice", [](ControlTest& t) { t.control.Install(nullptr, 0); },
-                       L"The service already exists. Use -remove to uninstall it first.\n", true,
-                       0},
-        InstallFailure{"CreateServiceFails",
-                       [](ControlTest& t) { t.services.script().Fail("CreateServiceW", 5); },
-                       L"CreateService failed with Access is denied. (0x5)\n", false, 0},
-        InstallFailure{"ApplicationKeyNotOpened",
-                       [](ControlTest& t) { t.registry.script().Fail("RegOpenKeyExW", 5); },
-                       kRegistered, true, 0},
-        InstallFailure{"SourceKeyNotCreated",
-                       [](ControlTest& t) { t.registry.script().Fail("RegCreateKeyExW", 5); },
-                       kRegistered, true, 0},
-        InstallFailure{"ThirdValueNotWritten",
-                       [](ControlTest& t) { t.registry.script().Fail("RegSetValueExW", 5, 1, 2); },
-                       kRegistered, true, 2}),
+auto ModulePath(std::wstring path, platform::ErrorCode truncationError = 122) {
+    return [=](ControlTest& t) { t.process.SetModulePath(path, truncationError); };
+}
+
+auto FailService(const char* call) {
+    return [=](ControlTest& t) { t.services.script().Fail(call, 5); };
+}
+
+auto FailRegistry(const char* call, int skip = 0) {
+    return [=](ControlTest& t) { t.registry.script().Fail(call, 5, 1, skip); };
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, InstallFailureTest, testing::Values(
+    InstallFailure{"ModulePathUnreadable",
+                   [](ControlTest& t) { t.process.script().Fail("GetModuleFileNameW", 5); },
+                   L"Unable to install Dovrand Service. Error: Access is denied. (0x5)\n",
+                   false, 0},
+    // A path of 520 characters or more comes back cut, with error 122 or, on older systems,
+    // none: refused, never installed cut.
+    InstallFailure{"ModulePathTruncated",
+                   ModulePath(L"C:\\" + std::wstring(517, L'p')),
+                   kTooSmall, false, 0},
+    InstallFailure{"ModulePathTruncatedSilently",
+                   ModulePath(L"C:\\" + std::wstring(600, L'p'), 0),
+                   kTooSmall, false, 0},
+    // A path with a space that cannot be quoted within MAX_PATH would split the line.
+    InstallFailure{"ModulePathUnquotable",
+                   ModulePath(L"C:\\My Programs\\" + std::wstring(250, L'p')),
+                   L"Unable to install Dovrand Service. Error: The filename or extension is too "
+                   L"long. (0xce)\n", false, 0},
+    InstallFailure{"ManagerNotOpened", FailService("OpenSCManagerW"),
+                   L"OpenSCManager failed with Access is denied. (0x5)\n", false, 0},
+    InstallFailure{"InstalledTwice", [](ControlTest& t) { t.control.Install(nullptr, 0); },
+                   L"The service already exists. Use -remove to uninstall it first.\n", true, 0},
+    InstallFailure{"CreateServiceFails", FailService("CreateServiceW"),
+                   L"CreateService failed with Access is denied. (0x5)\n", false, 0},
+    InstallFailure{"ApplicationKeyNotOpened", FailRegistry("RegOpenKeyExW"), kRegistered, true, 0},
+    InstallFailure{"SourceKeyNotCreated", FailRegistry("RegCreateKeyExW"), kRegistered, true, 0},
+    InstallFailure{"ThirdValueNotWritten", FailRegistry("RegSetValueExW", 2), kRegistered, true,
+                   2}),
     [](const testing::TestParamInfo<InstallFailure>& info) { return info.param.name; });
+// clang-format on
 
 }  // namespace
 }  // namespace control_test
