@@ -3,6 +3,7 @@
 // attempt (run under ThreadSanitizer on the host).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -54,8 +55,21 @@ TEST_P(ServiceRunTest, LinesTriesAndSearches) {
     }
     EXPECT_EQ(rig.process.priority_calls(), priorities);
     EXPECT_EQ(rig.devices.script().Calls("SetupDiGetClassDevsW"), c.searches);
-    EXPECT_EQ(rig.notifications.registrations().size(), 1u);
-    EXPECT_EQ(rig.notifications.unregistered(), std::vector<platform::NotificationHandle>{1});
+    // One registration for arrivals of COM-port interfaces, to the service's status handle,
+    // undone when the run ends.
+    EXPECT_EQ(rig.notifications.script().Calls("RegisterDeviceNotificationW"), 1);
+    std::vector<platform::NotificationHandle> registered;
+    for (const platform::fake::FakeRegistration& r : rig.notifications.registrations()) {
+        EXPECT_EQ(r.recipient, platform::fake::FakeServiceHost::kHandle);
+        EXPECT_EQ(r.flags, 1u);  // DEVICE_NOTIFY_SERVICE_HANDLE
+        EXPECT_EQ(r.filter.size, 32u);
+        EXPECT_EQ(r.filter.deviceType, 5u);
+        EXPECT_EQ(r.filter.reserved, 0u);
+        EXPECT_EQ(std::memcmp(&r.filter.classGuid, &kComPortInterfaceClass, sizeof(platform::Guid)),
+                  0);
+        registered.push_back(r.handle);
+    }
+    EXPECT_EQ(rig.notifications.unregistered(), registered);
 }
 
 void StopWhenRunning(ServiceRig& rig) {
@@ -118,6 +132,16 @@ INSTANTIATE_TEST_SUITE_P(
                 Concat({{L"Initializing service...",
                          L"Service \"Lenovo Gobi 2000 Loader\" stopped and disabled.",
                          L"No Qualcomm Gobi devices found.", kStarted},
+                        kStop}),
+                0, 1},
+        RunCase{"NotificationsNotRegistered",
+                [](ServiceRig& rig) {
+                    rig.notifications.script().Fail("RegisterDeviceNotificationW", 5);
+                },
+                StopWhenRunning,
+                Concat({{L"Initializing service...",
+                         L"RegisterDeviceNotification returned: Access is denied. (0x5)"},
+                        {L"No Qualcomm Gobi devices found.", kStarted},
                         kStop}),
                 0, 1},
         RunCase{"ModemModeCardAtStart", [](ServiceRig& rig) { rig.AddCard(kModemPath); },
