@@ -55,7 +55,11 @@ bool cDovrandServiceControl::AddInstallKey(std::wstring& commandLine, int, wchar
 }
 
 int cDovrandServiceControl::ParseStartKey(unsigned, wchar_t** keys, unsigned& index) {
-    if (!EqualNoCase(keys[index] + 1, L"nopreference", sizeof("nopreference"))) {
+    // After "-log DIR" the index stands on the folder: a folder is never a key, whatever its
+    // name, and an empty one has no second character to compare.
+    const wchar_t* argument = keys[index];
+    if ((argument[0] != L'-' && argument[0] != L'/') ||
+        !EqualNoCase(argument + 1, L"nopreference", sizeof("nopreference"))) {
         return 1;
     }
     cDovrandService::Global().SetNoPreference(true);

@@ -135,6 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
         StartKeys{{L"/LOG", L"D:\\A", L"-log", L"D:\\B"}, true, L"D:\\B", false},
         StartKeys{{L"-log", L"D:\\A", L"-log"}, true, L"D:\\A", false},
         StartKeys{{L"-log", L"D:\\A", L"-nopreference", L"x", L"-nolog"}, true, L"D:\\A", true},
+        // The folder after -log is not a key: neither an empty one nor one named like a key.
+        StartKeys{{L"-log", L""}, true, L"", false},
+        StartKeys{{L"-log", L"Xnopreference"}, true, L"Xnopreference", false},
         // A folder that fills the 260-character buffer is taken whole; a longer
         // one is refused with its key, and logging stays as it was.
         StartKeys{{L"-log", k259}, true, k259, false},
