@@ -8,6 +8,7 @@
 
 #include "log/log.h"
 #include "platform/service_host.h"
+#include "platform/service_manager.h"
 
 namespace platform {
 class Event;
@@ -15,11 +16,11 @@ class Event;
 
 // Service states and accepted controls, as the service control manager knows them.
 namespace service_state {
-constexpr uint32_t kWin32OwnProcess = 0x10;  // SERVICE_WIN32_OWN_PROCESS
-constexpr uint32_t kStopped = 1;
-constexpr uint32_t kStartPending = 2;
-constexpr uint32_t kStopPending = 3;
-constexpr uint32_t kRunning = 4;
+using platform::service::kRunning;
+using platform::service::kStartPending;
+using platform::service::kStopped;
+using platform::service::kStopPending;
+using platform::service::kWin32OwnProcess;
 constexpr uint32_t kAcceptStop = 0x1;
 constexpr uint32_t kAcceptShutdown = 0x4;
 constexpr uint32_t kAcceptPowerEvent = 0x40;
