@@ -1,8 +1,11 @@
-# Cross-compiles for Windows with mingw-w64 (POSIX thread model) for the triple that the
-# including toolchain file sets in DOVRAND_MINGW_TRIPLE.
+# Cross-compiles for Windows with mingw-w64 for the triple that the including toolchain file sets
+# in DOVRAND_MINGW_TRIPLE, with the thread model it sets in DOVRAND_MINGW_THREADS (default posix).
+if(NOT DOVRAND_MINGW_THREADS)
+    set(DOVRAND_MINGW_THREADS posix)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER ${DOVRAND_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${DOVRAND_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER ${DOVRAND_MINGW_TRIPLE}-gcc-${DOVRAND_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${DOVRAND_MINGW_TRIPLE}-g++-${DOVRAND_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${DOVRAND_MINGW_TRIPLE}-windres)
 set(CMAKE_MC_COMPILER ${DOVRAND_MINGW_TRIPLE}-windmc)
 set(CMAKE_FIND_ROOT_PATH /usr/${DOVRAND_MINGW_TRIPLE})

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
-#include <mutex>
 #include <string>
 
 #include "download/crc.h"
 #include "download/frame.h"
 #include "log/log.h"
+#include "platform/critical_section.h"
 #include "platform/platform.h"
 #include "platform/serial.h"
 #include "platform/sync.h"
@@ -26,7 +26,7 @@ constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
 // The port of the download in progress. The lock is held while the reference changes, while a
 // port's cancel event is made or taken away, and while CancelCurrentPort signals: so a cancel
 // either signals a live event or finds none, and never one that is being closed.
-std::mutex g_currentLock;
+platform::CriticalSection g_currentLock;
 cSerialPort* g_current = nullptr;
 
 // A Windows code as the messages print it, with %d.
@@ -54,7 +54,7 @@ cSerialPort::cSerialPort() = default;
 cSerialPort::~cSerialPort() {
     {
         // A port that dies while still current must not be reachable by a later cancel.
-        std::lock_guard<std::mutex> lock(g_currentLock);
+        platform::LockGuard lock(g_currentLock);
         if (g_current == this) {
             g_current = nullptr;
         }
@@ -139,7 +139,7 @@ bool cSerialPort::Open(const wchar_t* name) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(g_currentLock);
+        platform::LockGuard lock(g_currentLock);
         cancelEvent_ = std::move(cancel);
     }
     LogWrite(L"Port %ls is opened.", name);
@@ -151,7 +151,7 @@ void cSerialPort::Close() {
     ioEvent_.reset();
     std::unique_ptr<platform::Event> cancel;
     {
-        std::lock_guard<std::mutex> lock(g_currentLock);
+        platform::LockGuard lock(g_currentLock);
         cancel = std::move(cancelEvent_);
     }
     // Closed outside the lock: no cancel can reach it any more.
@@ -326,7 +326,7 @@ bool cSerialPort::ReceiveWithCRC(uint32_t n, uint8_t* out) {
 }
 
 void SetCurrentPort(cSerialPort* port) {
-    std::lock_guard<std::mutex> lock(g_currentLock);
+    platform::LockGuard lock(g_currentLock);
     if (port != nullptr) {
         port->earlyCancel_ = false;  // a new download starts without a cancel
     }
@@ -334,7 +334,7 @@ void SetCurrentPort(cSerialPort* port) {
 }
 
 void CancelCurrentPort() {
-    std::lock_guard<std::mutex> lock(g_currentLock);
+    platform::LockGuard lock(g_currentLock);
     if (g_current == nullptr) {
         return;
     }

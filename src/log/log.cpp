@@ -18,10 +18,10 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <thread>
 
 #include "log/log_state.h"
 #include "platform/clock.h"
+#include "platform/critical_section.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/sync.h"
@@ -535,7 +535,7 @@ void LogClose(uint32_t timeoutMs) {
     }
     // From here on new writes are dropped; wait for those already copying a line.
     while (g_users.load() != 0) {
-        std::this_thread::yield();
+        platform::YieldThread();
     }
     std::shared_ptr<LogState> log = std::move(g_owner);
     g_log = nullptr;

@@ -85,7 +85,7 @@ const wchar_t* cDovrandService::GetDisplayName() {
 }
 
 DeviceMatch cDovrandService::RememberedDevice() {
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    platform::LockGuard lock(deviceLock_);
     return device_;
 }
 
@@ -93,13 +93,13 @@ platform::ErrorCode cDovrandService::CreateNewDeviceEvent() {
     platform::ErrorCode error = 0;
     std::unique_ptr<platform::Event> event =
         platform::Get().sync->CreateEvent(false, false, &error);
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    platform::LockGuard lock(deviceLock_);
     newDeviceEvent_ = std::move(event);
     return newDeviceEvent_ ? 0 : error;
 }
 
 platform::Event* cDovrandService::NewDeviceEvent() {
-    std::lock_guard<std::mutex> lock(deviceLock_);
+    platform::LockGuard lock(deviceLock_);
     return newDeviceEvent_.get();
 }
 
@@ -149,7 +149,7 @@ uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
     }
 
     {
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        platform::LockGuard lock(deviceLock_);
         newDeviceEvent_.reset();
     }
     notification.Unregister();
@@ -161,7 +161,7 @@ uint32_t cDovrandService::OnControl(uint32_t control, uint32_t eventType, void* 
     if (control == service_control::kDeviceEvent) {
         if (eventType == kDeviceArrival) {
             LogWrite(L"DBT_DEVICEARRIVAL");
-            std::lock_guard<std::mutex> lock(deviceLock_);
+            platform::LockGuard lock(deviceLock_);
             const bool download = IsGobiArrival(eventData, device_);
             ++deviceChanges_;
             // The record is written before the event wakes the attempt that reads it.
@@ -194,7 +194,7 @@ uint32_t cDovrandService::OnControl(uint32_t control, uint32_t eventType, void* 
         }
         if (resume != nullptr) {
             LogWrite(resume);
-            std::lock_guard<std::mutex> lock(deviceLock_);
+            platform::LockGuard lock(deviceLock_);
             device_.Reference = kNoDevice;
             ++deviceChanges_;
         }
@@ -212,7 +212,7 @@ bool cDovrandService::LoadFirmware() {
     DeviceMatch device;
     uint32_t changes = 0;
     {
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        platform::LockGuard lock(deviceLock_);
         device = device_;
         changes = deviceChanges_;
     }
@@ -222,7 +222,7 @@ bool cDovrandService::LoadFirmware() {
     const LoadPreparation prepared = PrepareLoad(device, noPreference_.load(), &port, &files);
     if (search && device.Reference != kNoDevice) {
         // The card found is remembered, unless the control handler has written the record since.
-        std::lock_guard<std::mutex> lock(deviceLock_);
+        platform::LockGuard lock(deviceLock_);
         if (deviceChanges_ == changes) {
             device_ = device;
         }

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "discovery/device_match.h"
+#include "platform/critical_section.h"
 #include "platform/device_notifications.h"
 #include "service/windows_service.h"
 
@@ -76,7 +76,7 @@ class cDovrandService : public cWindowsService {
 
   private:
     // Guards the remembered device, its change count and the new-device event's life.
-    std::mutex deviceLock_;
+    platform::CriticalSection deviceLock_;
     std::unique_ptr<platform::Event> newDeviceEvent_;
     DeviceMatch device_;
     // Counts the arrivals and resumes, which may write the remembered device, so that a card

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstdarg>
 #include <cwchar>
-#include <mutex>
 #include <vector>
 
 #include "log/start_keys.h"
+#include "platform/critical_section.h"
 #include "platform/event_log.h"
 #include "platform/platform.h"
 #include "platform/process.h"
@@ -24,7 +24,7 @@ constexpr size_t kErrorEventChars = 1024;
 // with its report, the check-point counter, and the life of the stop event against the control
 // handler that sets it.
 std::atomic<cWindowsService*> g_instance{nullptr};
-std::mutex g_statusLock;
+platform::CriticalSection g_statusLock;
 uint32_t g_checkPoint = 1;
 std::atomic<uint32_t> g_shutdown{0};
 std::unique_ptr<platform::Event> g_stopEvent;
@@ -65,19 +65,19 @@ void cWindowsService::SetInstance(cWindowsService* service) {
 }
 
 void cWindowsService::ResetClassState() {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     g_checkPoint = 1;
     g_shutdown = 0;
     g_stopEvent.reset();
 }
 
 platform::StatusHandle cWindowsService::StatusHandle() {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     return statusHandle_;
 }
 
 platform::Event* cWindowsService::StopEvent() {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     return g_stopEvent.get();
 }
 
@@ -92,19 +92,19 @@ void cWindowsService::ReportLocked() {
 }
 
 void cWindowsService::ReportStatus() {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     ReportLocked();
 }
 
 void cWindowsService::ReportState(uint32_t state, uint32_t waitHint) {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     status_.currentState = state;
     status_.waitHint = waitHint;
     ReportLocked();
 }
 
 void cWindowsService::ReportEnd(uint32_t exitCode) {
-    std::lock_guard<std::mutex> lock(g_statusLock);
+    platform::LockGuard lock(g_statusLock);
     status_.currentState = service_state::kStopped;
     status_.win32ExitCode = exitCode != 0 ? service_state::kServiceSpecificError : 0;
     status_.serviceSpecificExitCode = exitCode;
@@ -130,7 +130,7 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(g_statusLock);
+        platform::LockGuard lock(g_statusLock);
         statusHandle_ = handle;
         status_.serviceType = service_state::kWin32OwnProcess;
         status_.controlsAccepted = GetControlsAccepted();
@@ -149,7 +149,7 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(g_statusLock);
+        platform::LockGuard lock(g_statusLock);
         g_stopEvent = std::move(stopEvent);
         status_.controlsAccepted |= service_state::kAcceptStop | service_state::kAcceptShutdown;
         ReportLocked();
@@ -170,7 +170,7 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
 
     std::unique_ptr<platform::Event> closing;
     {
-        std::lock_guard<std::mutex> lock(g_statusLock);
+        platform::LockGuard lock(g_statusLock);
         closing = std::move(g_stopEvent);
     }
 }
@@ -197,7 +197,7 @@ uint32_t cWindowsService::ControlHandler(uint32_t control, uint32_t eventType, v
 void cWindowsService::StopSequence() {
     LogWrite(L"Stop signal received.");
     {
-        std::lock_guard<std::mutex> lock(g_statusLock);
+        platform::LockGuard lock(g_statusLock);
         status_.serviceSpecificExitCode = 0;
         status_.currentState = service_state::kStopPending;
         status_.waitHint = kStopWaitHintMs;

@@ -18,7 +18,7 @@ ErrorCode Win32ServiceHost::RegisterControlHandler(const wchar_t* name,
                                                    StatusHandle* handle) {
     Registration* registration = nullptr;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        platform::LockGuard lock(mutex_);
         registration = &registrations_.emplace_back(Registration{handler, context});
     }
     SERVICE_STATUS_HANDLE result = RegisterServiceCtrlHandlerExW(name, HandlerEx, registration);

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <list>
-#include <mutex>
 
+#include "platform/critical_section.h"
 #include "platform/service_host.h"
 
 namespace platform::win32 {
@@ -22,7 +22,7 @@ class Win32ServiceHost : public ServiceHost {
     };
 
   private:
-    std::mutex mutex_;
+    platform::CriticalSection mutex_;
     std::list<Registration> registrations_;
 };
 
