@@ -4,6 +4,7 @@ the message table, the version resource and the manifest of Dovrand.exe, and the
 program imports. As a test: pe_resources.py DOVRAND.EXE checks Dovrand.exe's resources and
 that it imports only system DLLs that every Windows from XP on has.
 """
+import re
 import struct
 import sys
 
@@ -23,7 +24,7 @@ class Image:
             "<HHIIIHH", self.data, pe + 4)
         # Long section names ("/4") are offsets into the string table behind the symbols.
         strings = symbols + 18 * symbol_count
-        optional = pe + 24
+        optional = self.optional = pe + 24
         magic = struct.unpack_from("<H", self.data, optional)[0]
         self.bits = 32 if magic == 0x10B else 64
         directories = optional + (96 if self.bits == 32 else 112)
@@ -49,16 +50,39 @@ class Image:
         return [name for name, _, _, _ in self.sections]
 
     def imports(self):
+        return list(self.import_functions())
+
+    def import_functions(self):
+        """{DLL: [function name, or "#ordinal"]} in the order of the import table."""
         rva, _ = self.directories[1]
-        names = []
+        found = {}
         at = self.offset(rva)
+        thunk_size, ordinal_flag = (4, 1 << 31) if self.bits == 32 else (8, 1 << 63)
         while True:
             descriptor = struct.unpack_from("<IIIII", self.data, at)
             if descriptor == (0, 0, 0, 0, 0):
-                return names
+                return found
             name = self.offset(descriptor[3])
-            names.append(self.data[name:self.data.index(b"\0", name)].decode())
+            functions = found.setdefault(self.data[name:self.data.index(b"\0", name)].decode(), [])
+            thunk = self.offset(descriptor[0] or descriptor[4])
+            while True:
+                entry = int.from_bytes(self.data[thunk:thunk + thunk_size], "little")
+                if entry == 0:
+                    break
+                if entry & ordinal_flag:
+                    functions.append("#%d" % (entry & 0xFFFF))
+                else:
+                    start = self.offset(entry & 0x7FFFFFFF) + 2
+                    functions.append(self.data[start:self.data.index(b"\0", start)].decode())
+                thunk += thunk_size
             at += 20
+
+    def header(self):
+        """The optional header's OS and subsystem versions and its DLL characteristics."""
+        os_major, os_minor, _, _, sub_major, sub_minor = struct.unpack_from(
+            "<HHHHHH", self.data, self.optional + 40)
+        characteristics = struct.unpack_from("<H", self.data, self.optional + 70)[0]
+        return (os_major, os_minor), (sub_major, sub_minor), characteristics
 
     def resources(self):
         """{(type, id, language): bytes} for every resource with numeric type and id."""
@@ -151,6 +175,15 @@ def check_dovrand(path):
     manifests = [data for (kind, ident, _), data in resources.items() if kind == 24 and ident == 1]
     if len(manifests) != 1 or b'level="asInvoker"' not in manifests[0]:
         problems.append("no asInvoker manifest")
+    else:
+        # Vista, 7, 8, 8.1, and 10/11: newer Windows runs the program without compatibility shims.
+        supported = re.findall(rb'<supportedOS Id="(\{[0-9a-f-]+\})"/>', manifests[0])
+        if supported != [b"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                         b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                         b"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                         b"{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                         b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"]:
+            problems.append("manifest's supported systems %r" % supported)
     versions = [data for (kind, _, _), data in resources.items() if kind == 16]
     fixed, strings = version_info(versions[0]) if versions else (None, {})
     if fixed != (1, 3, 1, 0):
