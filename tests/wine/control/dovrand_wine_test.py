@@ -7,8 +7,10 @@ clean start and stop, and the full cycle install -> start -> a waiting card load
 start while a stopped one is left alone, and a stop during a download.
 
 dovrand_wine_test.py --dovrand DOVRAND.EXE --dummy-service DUMMY.EXE --cardsim CARDSIM
-                     --wine-run WINE_RUN --wine-prefix PREFIX
+                     --wine-run WINE_RUN --wine-prefix PREFIX [--windows-version winxp|win7]
 The prefix is this test's own (the card registered in it must not show up in other tests).
+With --windows-version the prefix reports that Windows to its programs, and the console
+commands, a start that loads a waiting card and a stop during a download run there.
 """
 import argparse
 import os
@@ -345,6 +347,19 @@ def wait_for(path, text, exact=True, seconds=20):
 
 CASES = [case_console_without_service, case_install_and_registry, case_cycle_with_card,
          case_start_installs, case_non_ascii_path, case_qdl_services, case_stop_during_download]
+# What runs again at each Windows version the prefix is set to report.
+VERSION_CASES = [case_console_without_service, case_cycle_with_card, case_stop_during_download]
+VERSIONS = {"winxp": "5.1.2600", "win7": "6.1.7601"}
+
+
+def report_version(wine, version):
+    """Sets the Windows version the prefix reports and returns what a program of Dovrand.exe's
+    word size is told (cmd's ver), or None where Wine does not report it."""
+    wine.wine_command("reg", "add", "HKCU\\Software\\Wine", "/v", "Version", "/d", version, "/f")
+    cmd = "C:\\windows\\syswow64\\cmd.exe" if wine.bits == 32 else "cmd"
+    status, out = wine.run(cmd, ["/c", "ver"], bits=wine.bits)
+    found = re.search(r"Windows (\d+\.\d+\.\d+)", out)
+    return found.group(1) if status == 0 and found else None
 
 
 def main():
@@ -355,6 +370,7 @@ def main():
     parser.add_argument("--wine-run", required=True)
     parser.add_argument("--wine-prefix", required=True)
     parser.add_argument("--cases", nargs="*")
+    parser.add_argument("--windows-version", choices=sorted(VERSIONS))
     args = parser.parse_args()
     args.wine_prefix = os.path.realpath(args.wine_prefix)
     args.dovrand = os.path.realpath(args.dovrand)
@@ -371,9 +387,20 @@ def main():
     subprocess.run(["wineserver", "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     failed = 0
+    cases = CASES
     try:
         wine.run(args.dovrand, ["-h"], debug="+service")
-        for case in CASES:
+        if args.windows_version:
+            cases = VERSION_CASES
+            want = VERSIONS[args.windows_version]
+            got = report_version(wine, args.windows_version)
+            print("Windows version set to %s; %d-bit programs are told %s" %
+                  (args.windows_version, wine.bits, got), flush=True)
+            if got != want:
+                print("note: this Wine does not report %s (%s) in a prefix of this kind; the runs "
+                      "at that version were skipped" % (args.windows_version, want))
+                cases = []
+        for case in cases:
             if args.cases and case.__name__ not in args.cases:
                 continue
             try:
