@@ -124,6 +124,8 @@ bool SendInitialMessage(cSerialPort& port, FirmwareFileSet& files) {
 }
 
 bool ApplyFirmwarePreference(int32_t p, FirmwareFileSet& files) {
+    // The host build has no shell folders (null): there the images given stay, as on Windows
+    // when Program Files is not found.
     platform::ShellFolders* folders = platform::Get().folders;
     std::wstring programFiles;
     if (folders == nullptr || folders->ProgramFiles(&programFiles) != platform::error::kSuccess) {

@@ -1,6 +1,6 @@
 // The one process-wide platform: every call into the operating system goes through it.
-// The program's entry point uses the build's native platform (Win32, or POSIX on the host);
-// tests install fakes.
+// The program's entry point uses the build's native platform (Win32, or on the host the POSIX
+// one, which has only what a download over a pty needs); tests install fakes.
 #pragma once
 
 namespace platform {
@@ -29,16 +29,17 @@ struct Platform {
     Sync* sync = nullptr;
     FileSystem* files = nullptr;
     SystemText* text = nullptr;
-    SerialPorts* serial = nullptr;        // serial devices (the card's port)
-    ImageFiles* images = nullptr;         // image files mapped read-only
+    SerialPorts* serial = nullptr;  // serial devices (the card's port)
+    ImageFiles* images = nullptr;   // image files mapped read-only
+
+    // Windows only: the host's native platform leaves these null (the host tests finding the
+    // card and its files, the service and the console commands against fakes).
     ShellFolders* folders = nullptr;      // Program Files, common application data
     Registry* registry = nullptr;         // HKEY_LOCAL_MACHINE values
     DeviceInterfaces* devices = nullptr;  // present COM-port device interfaces
     TextFiles* textFiles = nullptr;       // files read as text (options files), ANSI widening
-    // Windows only: the host's native platform leaves these null (the host tests the service
-    // and the console commands against fakes).
-    ServiceHost* serviceHost = nullptr;            // control handler and status reports
-    EventLog* eventLog = nullptr;                  // the Application event log
+    ServiceHost* serviceHost = nullptr;   // control handler and status reports
+    EventLog* eventLog = nullptr;         // the Application event log
     DeviceNotifications* notifications = nullptr;  // device-interface arrivals to the service
     Process* process = nullptr;                    // program path, priorities
     ServiceManager* services = nullptr;            // the service control manager and dispatcher

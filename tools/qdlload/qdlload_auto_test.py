@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
-"""qdlload --auto against cardsim: the card is found among the present COM-port interfaces, its
-port read from the registry and its images from the options file of its maker, then loaded; a
-card in modem mode is reported as already loaded; no card fails.
+"""qdlload.exe --auto under Wine against cardsim: the card is found among the present COM-port
+interfaces, its port read from the registry and its images from the options file of its maker,
+then loaded; a card in modem mode is reported as already loaded; no card fails.
 
-Host:    qdlload_auto_test.py --cardsim CARDSIM --qdlload QDLLOAD
-Windows: qdlload_auto_test.py --cardsim CARDSIM --qdlload WINE_RUN PREFIX QDLLOAD.EXE
-             --wine-prefix PREFIX
-On the host the interfaces, the registry and drive C: are folders of this test
-($DOVRAND_DEVICES, $DOVRAND_REGISTRY, $DOVRAND_DRIVES); under Wine the card is registered in the
-prefix's registry as a present COM-port interface (the prefix is this test's own: the card must
-not show up in other tests) and the files are put into its drive C:.
+qdlload_auto_test.py --cardsim CARDSIM --qdlload WINE_RUN PREFIX QDLLOAD.EXE --wine-prefix PREFIX
+The card is registered in the prefix's registry as a present COM-port interface (the prefix is
+this test's own: the card must not show up in other tests) and the files are put into its
+drive C:. --auto is in the Windows build only.
 """
 import argparse
 import os
@@ -30,20 +27,8 @@ FOUND = "Lenovo: Qualcomm Gobi 2000 HS-USB (Gobi 2000) found."
 class AutoRun(Run):
     def __init__(self, args, root):
         super().__init__(args, root)
-        if self.wine:
-            self.drive_c = os.path.join(args.wine_prefix, "drive_c")
-        else:
-            self.drive_c = os.path.join(self.drives, "c")
-            self.devices = os.path.join(root, "devices")
-            self.registry = os.path.join(root, "registry")
+        self.drive_c = os.path.join(args.wine_prefix, "drive_c")
         self.registered = []
-
-    def environment(self):
-        env = super().environment()
-        if not self.wine:
-            env["DOVRAND_DEVICES"] = self.devices
-            env["DOVRAND_REGISTRY"] = self.registry
-        return env
 
     def reg(self, *arguments):
         # wine-run starts Wine's own reg with the loader that runs on this machine.
@@ -55,16 +40,6 @@ class AutoRun(Run):
         """A present COM-port interface of the USB device `identifier` (vid_xxxx&pid_yyyy)
         whose "PortName" is this test's port."""
         path = "\\\\?\\usb#%s#%s#%s" % (identifier, INSTANCE, CLASS)
-        if not self.wine:
-            os.makedirs(self.devices, exist_ok=True)
-            with open(os.path.join(self.devices, "card"), "w") as f:
-                f.write(path + "\n")
-            key = os.path.join(self.registry, "HKLM", "SYSTEM", "CurrentControlSet", "Enum",
-                               "USB", identifier, INSTANCE, "Device Parameters")
-            os.makedirs(key, exist_ok=True)
-            with open(os.path.join(key, "PortName"), "wb") as f:
-                f.write((self.port + "\0").encode("utf-16-le"))
-            return
         classes = ("HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\" +
                    CLASS.upper())
         link = "##?#usb#%s#%s#%s" % (identifier, INSTANCE, CLASS)
@@ -84,10 +59,6 @@ class AutoRun(Run):
         self.registered += [classes + "\\" + link, device]
 
     def unregister(self):
-        if not self.wine:
-            shutil.rmtree(self.devices, ignore_errors=True)
-            shutil.rmtree(self.registry, ignore_errors=True)
-            return
         for key in self.registered:
             self.reg("delete", key)
         self.registered = []
@@ -97,10 +68,8 @@ class AutoRun(Run):
         images = {}
         lines = []
         for name, size in (("AMSS", 300008), ("APPS", 200000), ("UQCN", 4096)):
-            # The paths are read in capitals; the host's files are case sensitive.
-            folder = os.path.join(self.drive_c, "FW" if not self.wine else "fw")
-            file = name if not self.wine else name.lower()
-            images[name] = self.make_file(os.path.join(folder, file + ".MBN"), size)
+            images[name] = self.make_file(os.path.join(self.drive_c, "fw", name.lower() + ".MBN"),
+                                          size)
             lines.append("c:\\fw\\%s.mbn" % name.lower())
         options = os.path.join(self.drive_c, *OPTIONS[3:].split("\\"))
         os.makedirs(os.path.dirname(options), exist_ok=True)
@@ -142,21 +111,18 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cardsim", required=True)
     parser.add_argument("--qdlload", required=True, nargs="+")
-    parser.add_argument("--wine-prefix")
+    parser.add_argument("--wine-prefix", required=True)
     parser.add_argument("--windows-bits", type=int, choices=[32, 64], default=32,
                         help="word size of the Windows qdlload under Wine")
     args = parser.parse_args()
 
-    server = None
-    if args.wine_prefix:
-        args.wine_prefix = os.path.realpath(args.wine_prefix)
-        env = dict(os.environ, WINEPREFIX=args.wine_prefix, WINEDEBUG="-all")
-        subprocess.run([args.qdlload[0], args.wine_prefix, "--prepare"], check=True)
-        server = env
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=env)
-        subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    args.wine_prefix = os.path.realpath(args.wine_prefix)
+    server = dict(os.environ, WINEPREFIX=args.wine_prefix, WINEDEBUG="-all")
+    subprocess.run([args.qdlload[0], args.wine_prefix, "--prepare"], check=True)
+    subprocess.run(["wineserver", "-k"], env=server, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=server)
+    subprocess.run(["wineserver", "-p"], env=server, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     root = tempfile.mkdtemp(prefix="qdlload-auto-")
     failed = 0
     try:
@@ -184,9 +150,8 @@ def main():
                 print("FAIL  %s\n%s" % (name, traceback.format_exc()), flush=True)
     finally:
         shutil.rmtree(root, ignore_errors=True)
-        if server is not None:
-            subprocess.run(["wineserver", "-k"], env=server, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=server, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-k"], env=server, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=server, stderr=subprocess.DEVNULL)
     print("%d failed" % failed if failed else "all passed")
     return 1 if failed else 0
 

@@ -6,10 +6,11 @@ failing loads with their exact log lines, exit codes and closing lines.
 Host:    qdlload_cardsim_test.py --cardsim CARDSIM --qdlload QDLLOAD
 Windows: qdlload_cardsim_test.py --cardsim CARDSIM --qdlload WINE_RUN PREFIX QDLLOAD.EXE
              --wine-prefix PREFIX --windows-bits 32|64 --scenarios wine
-On the host the COM port's device path is found under $DOVRAND_DOSDEVICES and drive C: under
-$DOVRAND_DRIVES/c, both set to folders of this test; under Wine the port is linked into the
-prefix's dosdevices and the preferred images are put into the program's Program Files (that of
-a 32-bit program is the prefix's Program Files (x86)).
+On the host the COM port's device path is found under $DOVRAND_DOSDEVICES, set to a folder of
+this test, and there is no Program Files (the host build has no shell folders): the preference
+keeps the images given, and --auto is refused. Under Wine the port is linked into the prefix's
+dosdevices and the preferred images are put into the program's Program Files (that of a 32-bit
+program is the prefix's Program Files (x86)).
 """
 import argparse
 import os
@@ -86,9 +87,6 @@ class Run:
             self.program_files_win = "C:\\" + folder
         else:
             self.dosdevices = os.path.join(root, "dosdevices")
-            self.drives = os.path.join(root, "drives")
-            self.program_files = os.path.join(self.drives, "c", "Program Files")
-            self.program_files_win = "C:\\Program Files"
         self.link = os.path.join(self.dosdevices, self.port.lower(), "QDLService")
         self.firmware = os.path.join(root, "firmware")
         os.makedirs(self.firmware)
@@ -112,7 +110,6 @@ class Run:
         env = dict(os.environ)
         if not self.wine:
             env["DOVRAND_DOSDEVICES"] = self.dosdevices
-            env["DOVRAND_DRIVES"] = self.drives
         return env
 
     def start_card(self, folder, generation, preference, faults):
@@ -161,19 +158,11 @@ class Run:
         for name, (folder, size) in files.items():
             images[name] = self.make_file(os.path.join(base, folder, name + ".mbn"), size)
             paths[name] = "%s\\%s\\%s.MBN" % (base_win, folder.upper(), name)
-            if not self.wine:
-                # The host's files are case sensitive: the capitals that the download opens.
-                upper = os.path.join(self.drives, "c", *paths[name][3:].split("\\"))
-                os.makedirs(os.path.dirname(upper), exist_ok=True)
-                with open(upper, "wb") as f:
-                    f.write(images[name])
         return images, paths
 
     def remove_preferred_images(self):
         shutil.rmtree(os.path.join(self.program_files, "QUALCOMM", "Images", VENDOR),
                       ignore_errors=True)
-        if not self.wine:
-            shutil.rmtree(os.path.join(self.drives, "c", "PROGRAM FILES"), ignore_errors=True)
 
     def scenario(self, name, generation=2, preference=-1, faults=(), extra=(), card=True,
                  loaded=True, lines=(), absent=(), preferred=None):
@@ -249,6 +238,16 @@ class Run:
                            r"ErrorCode: \d+\nUnable to open port: %s\n" % (self.port, self.port),
                            err), "stderr %r" % err)
 
+    def auto_refused(self):
+        """The host build cannot find a card: --auto is a usage error, before any log."""
+        folder = os.path.join(self.root, "auto_refused")
+        status, out, err = self.qdlload(["--auto", "--log", folder])
+        check(status == 2, "exit code %d" % status)
+        check(out == "", "wrote %r to stdout" % out)
+        check(err == "qdlload: --auto is in the Windows build only: give the port and the "
+              "images\n", "stderr %r" % err)
+        check(not os.path.exists(folder), "a log folder was made")
+
     def usage_error(self):
         status, out, err = self.qdlload([self.port, "--amss", "a", "--apps", "b"])
         check(status == 2, "usage error exit code %d" % status)
@@ -278,10 +277,20 @@ def scenarios(run):
                                "Gobi firmware preference is \"Default\""] + amss_ok + [
                 "Sending APPS completed!", "Sending UQCN completed!", "Final Message - OK",
                 "Firmware loading completed!"])),
+    ] + ([
         ("preference", True, lambda: run.scenario(
             "preference", preference=6, preferred=6,
             lines=["Sending AMSS...", "Image size is 50000 bytes.", "Sending AMSS completed!",
                    "Sending UQCN completed!", "Firmware loading completed!"])),
+    ] if run.wine else [
+        ("preference without Program Files", False, lambda: run.scenario(
+            "preference_host", preference=6,
+            lines=["Gobi firmware preference is # 6",
+                   "cFirmwareLoader::ReadFileNames: SHGetFolderPath(CSIDL_PROGRAM_FILES) -> "
+                   "error"] + amss_ok + ["Sending UQCN completed!",
+                                         "Firmware loading completed!"])),
+        ("no --auto on the host", False, run.auto_refused),
+    ]) + [
         ("nopreference", False, lambda: run.scenario(
             "nopreference", preference=6, extra=["--nopreference"],
             lines=["Initial Message - OK", "Gobi firmware preference skipped."] + amss_ok)),

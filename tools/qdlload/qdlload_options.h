@@ -10,7 +10,7 @@ struct QdlloadOptions {
     enum class Mode {
         kHelp,  // print the usage and succeed
         kPort,  // one download into the card on `port` with `files`
-        kAuto,  // find the card, its port and its options file, then one download
+        kAuto,  // find the card, its port and its options file, then one download (Windows)
     };
     Mode mode = Mode::kHelp;
     std::wstring port;          // a COM port name such as COM7

@@ -61,6 +61,16 @@ class RunLog {
 }  // namespace
 
 int RunQdlload(const QdlloadOptions& options) {
+#ifndef _WIN32
+    // The card, its port and its files are found through the device interfaces, the registry
+    // and the shell folders of Windows, which the host build does not have.
+    if (options.mode == QdlloadOptions::Mode::kAuto) {
+        WriteText(stderr,
+                  L"qdlload: --auto is in the Windows build only: give the port and the "
+                  L"images\n");
+        return kQdlloadUsage;
+    }
+#endif
     FirmwareFileSet files = options.files;
     std::wstring port = options.port;
     LoadPreparation preparation = LoadPreparation::kReady;
@@ -73,10 +83,12 @@ int RunQdlload(const QdlloadOptions& options) {
                       L"qdlload: unable to open the log in " + options.logDirectory + L"\n");
             return kQdlloadFailed;
         }
+#ifdef _WIN32
         if (options.mode == QdlloadOptions::Mode::kAuto) {
             DeviceMatch device;
             preparation = PrepareLoad(device, !options.files.UsePreference, &port, &files);
         }
+#endif
         loaded = preparation == LoadPreparation::kReady && LoadToPort(port, files);
     }
     if (preparation == LoadPreparation::kAlreadyLoaded) {

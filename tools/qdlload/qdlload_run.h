@@ -13,6 +13,7 @@ constexpr int kQdlloadFailed = 1;
 constexpr int kQdlloadUsage = 2;
 
 // Runs one download as the options say; with a log folder the log is open for its duration.
+// The host build refuses --auto (a usage error): it cannot find a card.
 int RunQdlload(const QdlloadOptions& options);
 
 // The whole program behind its entry point: the arguments behind the program name in, the

@@ -1,14 +1,12 @@
-// The host build's platform: the host's own implementation of every interface.
+// The host build's platform: what the host programs need to download over a pty. The Windows-only
+// subsystems (shell folders, registry, device interfaces, the options files that name images,
+// and those of the service) stay null: the host tests them against fakes.
 #include "platform/platform.h"
 #include "platform/posix/clock_posix.h"
-#include "platform/posix/devices_posix.h"
 #include "platform/posix/files_posix.h"
 #include "platform/posix/images_posix.h"
-#include "platform/posix/registry_posix.h"
 #include "platform/posix/serial_posix.h"
-#include "platform/posix/shell_posix.h"
 #include "platform/posix/sync_posix.h"
-#include "platform/posix/text_files_posix.h"
 
 namespace platform {
 
@@ -17,10 +15,6 @@ const Platform& Native() {
     static posix::PosixSync sync;
     static posix::PosixFileSystem files;
     static posix::PosixSystemText text;
-    static posix::PosixShellFolders folders;
-    static posix::PosixRegistry registry;
-    static posix::PosixDeviceInterfaces devices;
-    static posix::PosixTextFiles textFiles;
     static posix::PosixSerialPorts serial;
     static const Platform native = [] {
         Platform p;
@@ -30,10 +24,6 @@ const Platform& Native() {
         p.text = &text;
         p.serial = &serial;
         p.images = posix::NativeImageFiles();
-        p.folders = &folders;
-        p.registry = &registry;
-        p.devices = &devices;
-        p.textFiles = &textFiles;
         return p;
     }();
     return native;
