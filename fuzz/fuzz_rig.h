@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/fake/files_fake.h"
+#include "fakes/files_fake.h"
 
 // A check that must hold whatever the input: a breach ends the run as a finding.
 #define FUZZ_CHECK(condition) \

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "discovery/firmware_loader.h"
+#include "fakes/shell_fake.h"
+#include "fakes/text_files_fake.h"
 #include "fuzz_rig.h"
-#include "platform/fake/shell_fake.h"
-#include "platform/fake/text_files_fake.h"
 #include "platform/platform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -9,8 +9,8 @@
 
 #include "discovery/device_match.h"
 #include "discovery/port_name.h"
+#include "fakes/registry_fake.h"
 #include "fuzz_rig.h"
-#include "platform/fake/registry_fake.h"
 #include "platform/platform.h"
 
 namespace {

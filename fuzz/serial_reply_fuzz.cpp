@@ -11,9 +11,9 @@
 #include "download/firmware_file_set.h"
 #include "download/load_to_port.h"
 #include "download/serial_port.h"
+#include "fakes/serial_fake.h"
+#include "fakes/shell_fake.h"
 #include "fuzz_rig.h"
-#include "platform/fake/serial_fake.h"
-#include "platform/fake/shell_fake.h"
 #include "platform/platform.h"
 
 namespace {

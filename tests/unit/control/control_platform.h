@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "control/dovrand_service_control.h"
-#include "platform/fake/console_fake.h"
-#include "platform/fake/files_fake.h"
-#include "platform/fake/path_functions_fake.h"
-#include "platform/fake/process_fake.h"
-#include "platform/fake/registry_writes_fake.h"
-#include "platform/fake/service_manager_fake.h"
+#include "fakes/console_fake.h"
+#include "fakes/files_fake.h"
+#include "fakes/path_functions_fake.h"
+#include "fakes/process_fake.h"
+#include "fakes/registry_writes_fake.h"
+#include "fakes/service_manager_fake.h"
 #include "platform/platform.h"
 
 namespace control_test {

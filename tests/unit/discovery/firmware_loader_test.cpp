@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "discovery/firmware_loader.h"
-#include "platform/fake/shell_fake.h"
-#include "platform/fake/text_files_fake.h"
+#include "fakes/shell_fake.h"
+#include "fakes/text_files_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

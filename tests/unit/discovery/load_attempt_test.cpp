@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "discovery/load_attempt.h"
-#include "platform/fake/devices_fake.h"
-#include "platform/fake/registry_fake.h"
-#include "platform/fake/shell_fake.h"
-#include "platform/fake/text_files_fake.h"
+#include "fakes/devices_fake.h"
+#include "fakes/registry_fake.h"
+#include "fakes/shell_fake.h"
+#include "fakes/text_files_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

@@ -8,8 +8,8 @@
 #include "discovery/device_match.h"
 #include "discovery/device_search.h"
 #include "discovery/port_name.h"
-#include "platform/fake/devices_fake.h"
-#include "platform/fake/registry_fake.h"
+#include "fakes/devices_fake.h"
+#include "fakes/registry_fake.h"
 #include "platform/platform.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "download/serial_port.h"
-#include "platform/fake/serial_fake.h"
-#include "platform/fake/sync_fake.h"
+#include "fakes/serial_fake.h"
+#include "fakes/sync_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

@@ -8,9 +8,9 @@
 
 #include "download/crc.h"
 #include "download/serial_port.h"
-#include "platform/fake/images_fake.h"
-#include "platform/fake/serial_fake.h"
-#include "platform/fake/shell_fake.h"
+#include "fakes/images_fake.h"
+#include "fakes/serial_fake.h"
+#include "fakes/shell_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

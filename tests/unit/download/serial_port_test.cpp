@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "download/crc.h"
-#include "platform/fake/serial_fake.h"
-#include "platform/fake/sync_fake.h"
+#include "fakes/serial_fake.h"
+#include "fakes/sync_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/clock_fake.h"
+#include "fakes/files_fake.h"
+#include "fakes/sync_fake.h"
 #include "log/log.h"
 #include "log/start_keys.h"
-#include "platform/fake/clock_fake.h"
-#include "platform/fake/files_fake.h"
-#include "platform/fake/sync_fake.h"
 #include "platform/platform.h"
 #include "support/log_capture.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/service_manager_fake.h"
+#include "fakes/service_manager_fake.h"
 #include "platform/platform.h"
 #include "service/dovrand_service.h"
 

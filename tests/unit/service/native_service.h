@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake/service_host_fake.h"
+#include "fakes/service_host_fake.h"
 #include "platform/platform.h"
 #include "service/dovrand_service.h"
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "discovery/device_match.h"
+#include "fakes/sync_fake.h"
 #include "log/log.h"
-#include "platform/fake/sync_fake.h"
 #include "service/service_rig.h"
 #include "support/log_capture.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake/serial_fake.h"
+#include "fakes/serial_fake.h"
 #include "service/native_service.h"
 #include "service/service_rig.h"
 

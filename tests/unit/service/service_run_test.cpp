@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake/serial_fake.h"
+#include "fakes/serial_fake.h"
 #include "service/service_rig.h"
 
 namespace service_test {

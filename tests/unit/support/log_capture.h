@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/clock_fake.h"
-#include "platform/fake/files_fake.h"
+#include "fakes/clock_fake.h"
+#include "fakes/files_fake.h"
 #include "platform/platform.h"
 
 class LogCapture {
