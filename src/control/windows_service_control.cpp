@@ -16,6 +16,19 @@
 
 namespace {
 
+// A quoted folder that ends in backslashes ("C:\a b\") would have its closing quote taken as
+// an escaped quote when the service's command line is split into arguments, and the service
+// would log into "C:\a b"" (nowhere). Backslashes before the closing quote are doubled, as the
+// rule for splitting a command line wants, so the service gets the folder as it was given.
+std::wstring EscapeClosingQuote(const std::wstring& quoted) {
+    if (quoted.size() < 2 || quoted.back() != L'"' || quoted[quoted.size() - 2] != L'\\') {
+        return quoted;
+    }
+    const size_t end = quoted.size() - 1;
+    const size_t start = quoted.find_last_not_of(L'\\', end - 1) + 1;
+    return quoted.substr(0, end) + std::wstring(end - start, L'\\') + L'"';
+}
+
 cWindowsServiceControl* g_instance = nullptr;
 
 constexpr wchar_t kEventLogApplicationKey[] =
@@ -189,7 +202,7 @@ bool cWindowsServiceControl::BuildServiceCommandLine(wchar_t** keys, int count,
                     return false;
                 }
                 commandLine += L" ";
-                commandLine += directory;
+                commandLine += EscapeClosingQuote(directory);
             }
         } else {
             if (!AddInstallKey(commandLine, count, keys, index, abort)) {

@@ -35,6 +35,7 @@ TEST_P(CommandLineTest, KeysAndMessages) {
     t.paths.AddDirectory(L"C:\\Users\\user\\logs");
     t.paths.AddDirectory(L"D:\\My Logs");
     t.paths.AddDirectory(L"D:\\Logs");
+    t.paths.AddDirectory(L"D:\\My Logs\\");
     t.paths.AddDirectory(kLongSpaced);
     Arguments keys(c.keys);
     std::wstring line = kQuoted;
@@ -70,6 +71,9 @@ INSTANTIATE_TEST_SUITE_P(Keys, CommandLineTest, testing::Values(
                 L"C:\\Users\\user\\logs", L""},
     CommandLine{{L"/LOG", L"D:\\My Logs", L"-nopref"}, true,
                 L" -service /LOG \"D:\\My Logs\" -nopreference", L"D:\\My Logs", kNoPrefNotice},
+    // The closing quote after a trailing backslash stays a quote for the service.
+    CommandLine{{L"-log", L"D:\\My Logs\\"}, true, L" -service -log \"D:\\My Logs\\\\\"",
+                L"D:\\My Logs\\", L""},
     CommandLine{{L"-log", L"C:\\Windows\\notepad.exe"}, false, L"", L"",
                 L"Log path does a valid directory." + kUseAnother},
     CommandLine{{L"-log", std::wstring(300, L'x')}, false, L"", L"",
