@@ -120,6 +120,10 @@ long HandleCount() {
     return count;
 }
 
+// What the figures are, for the summary.
+std::string g_measured =
+    "handles: NtQuerySystemInformation's handles of the process; private KiB: PrivateUsage";
+
 long PrivateKiB() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof(counters);
@@ -133,8 +137,13 @@ long PrivateKiB() {
     }
     // Wine leaves PrivateUsage at 0; PagefileUsage is the same figure (the commit charge) on
     // Windows, and Wine reports it.
-    const SIZE_T used = counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
-    return static_cast<long>(used / 1024);
+    if (counters.PrivateUsage == 0) {
+        g_measured =
+            "handles: NtQuerySystemInformation's handles of the process; private KiB: "
+            "PagefileUsage, the commit charge (PrivateUsage is left 0 here)";
+        return static_cast<long>(counters.PagefileUsage / 1024);
+    }
+    return static_cast<long>(counters.PrivateUsage / 1024);
 }
 
 long ThreadCount() {
@@ -166,6 +175,10 @@ long Entries(const char* folder) {
     closedir(dir);
     return count;
 }
+
+const std::string g_measured =
+    "handles: open descriptors; private KiB: the heap in use as the sanitizer's allocator "
+    "counts it";
 
 long HandleCount() {
     return Entries("/proc/self/fd") - 1;  // the listing's own descriptor
@@ -753,7 +766,7 @@ class Storm {
             << " " << last_.privateKiB << "\nstops " << stopMs_.size() << "\nstop_ms "
             << Percentile(0.5) << " " << Percentile(0.99) << " "
             << (stopMs_.empty() ? 0 : *std::max_element(stopMs_.begin(), stopMs_.end()))
-            << "\nsamples";
+            << "\nmeasured " << g_measured << "\nsamples";
         for (const Figures& f : samples_) {
             out << " " << f.handles << "/" << f.privateKiB << "/" << f.threads;
         }
