@@ -213,16 +213,27 @@ bool cWindowsServiceControl::BuildServiceCommandLine(wchar_t** keys, int count,
                 return false;
             }
         }
-        // Refused rather than stored cut: a cut line would start the service with other keys.
-        if (commandLine.size() >= kCommandLineChars) {
-            Print(
-                L"The service command line would be longer than %s characters. Please use "
-                L"fewer keys or a shorter path.\n",
-                {std::to_wstring(kCommandLineChars - 1)});
+        // Checked after each key, so that the keys after the one that made it too long are not
+        // looked at (nor their messages printed).
+        if (!CommandLineFits(commandLine)) {
             return false;
         }
     }
-    return true;
+    // And once more for the whole line: a long program path with no key (or only arguments that
+    // are passed over) makes it too long as well.
+    return CommandLineFits(commandLine);
+}
+
+bool cWindowsServiceControl::CommandLineFits(const std::wstring& commandLine) {
+    // Refused rather than stored cut: a cut line would start the service with other keys.
+    if (commandLine.size() < kCommandLineChars) {
+        return true;
+    }
+    Print(
+        L"The service command line would be longer than %s characters. Please use fewer keys "
+        L"or a shorter path.\n",
+        {std::to_wstring(kCommandLineChars - 1)});
+    return false;
 }
 
 bool cWindowsServiceControl::Install(wchar_t** keys, int count) {

@@ -70,6 +70,9 @@ class cWindowsServiceControl {
     static void Print(const wchar_t* format, std::initializer_list<std::wstring> args = {});
 
   private:
+    // True when the service command line fits its buffer, terminator included; else prints why
+    // it is refused.
+    static bool CommandLineFits(const std::wstring& commandLine);
     // Opens the service manager into `manager` and the service; on failure prints the message
     // (notInstalled when the service does not exist) and returns null.
     std::unique_ptr<platform::Service> OpenInstalledService(

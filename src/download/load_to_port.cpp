@@ -20,7 +20,7 @@ constexpr size_t kPreferenceOffset = 25;
 // service reaches it; clears it again before the port is closed.
 class CurrentPortScope {
   public:
-    explicit CurrentPortScope(cSerialPort& port) { SetCurrentPort(&port); }
+    CurrentPortScope(cSerialPort& port, uint32_t ticket) { SetCurrentPort(&port, ticket); }
     ~CurrentPortScope() { SetCurrentPort(nullptr); }
     CurrentPortScope(const CurrentPortScope&) = delete;
     CurrentPortScope& operator=(const CurrentPortScope&) = delete;
@@ -67,10 +67,14 @@ std::wstring FirstExisting(const std::wstring& first, const std::wstring& second
 }  // namespace
 
 bool LoadToPort(const std::wstring& portName, FirmwareFileSet& files) {
+    return LoadToPort(portName, files, CancelTicket());
+}
+
+bool LoadToPort(const std::wstring& portName, FirmwareFileSet& files, uint32_t ticket) {
     cSerialPort port;
     bool loaded = false;
     {
-        const CurrentPortScope current(port);
+        const CurrentPortScope current(port, ticket);
         loaded = RunSteps(port, portName, files);
     }
     port.Close();

@@ -13,6 +13,9 @@ class cSerialPort;
 // first step that fails; the port is closed and the current port cleared on every path. A
 // firmware preference may replace the three paths of files.
 bool LoadToPort(const std::wstring& portName, FirmwareFileSet& files);
+// The same, for a caller that checked for a stop before: a cancel after `ticket` (CancelTicket)
+// cuts this download short even when it came before the port was current.
+bool LoadToPort(const std::wstring& portName, FirmwareFileSet& files, uint32_t ticket);
 
 // The initial message and its answer; on a Gobi 2000 card also the firmware preference.
 bool SendInitialMessage(cSerialPort& port, FirmwareFileSet& files);

@@ -28,6 +28,8 @@ constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
 // either signals a live event or finds none, and never one that is being closed.
 platform::CriticalSection g_currentLock;
 cSerialPort* g_current = nullptr;
+// Every CancelCurrentPort so far, current port or not (guarded by g_currentLock).
+uint32_t g_cancels = 0;
 
 // A Windows code as the messages print it, with %d.
 int AsLogInt(uint32_t value) {
@@ -333,8 +335,23 @@ void SetCurrentPort(cSerialPort* port) {
     g_current = port;
 }
 
+uint32_t CancelTicket() {
+    platform::LockGuard lock(g_currentLock);
+    return g_cancels;
+}
+
+void SetCurrentPort(cSerialPort* port, uint32_t ticket) {
+    platform::LockGuard lock(g_currentLock);
+    if (port != nullptr) {
+        // A cancel since the ticket found no port to signal: the download starts cancelled.
+        port->earlyCancel_ = g_cancels != ticket;
+    }
+    g_current = port;
+}
+
 void CancelCurrentPort() {
     platform::LockGuard lock(g_currentLock);
+    ++g_cancels;
     if (g_current == nullptr) {
         return;
     }

@@ -33,6 +33,7 @@ class cSerialPort {
 
   private:
     friend void SetCurrentPort(cSerialPort* port);
+    friend void SetCurrentPort(cSerialPort* port, uint32_t ticket);
     friend void CancelCurrentPort();
     // Ends a pending write or read and waits until it has ended, so that no late completion
     // can touch the caller's buffer after Send or Receive has returned.
@@ -50,7 +51,13 @@ class cSerialPort {
     std::atomic<bool> earlyCancel_{false};
 };
 
-// The process-wide current port: the port of the download in progress, or none.
+// The process-wide current port: the port of the download in progress, or none. A port made
+// current this way starts without a cancel.
 void SetCurrentPort(cSerialPort* port);
+// The number of cancels so far, a ticket for the port that a download is about to make current:
+// a cancel that comes after the ticket was taken, even while no port is current yet, reaches the
+// port made current with it (its first Send or Receive fails as cancelled).
+uint32_t CancelTicket();
+void SetCurrentPort(cSerialPort* port, uint32_t ticket);
 // Signals the current port's cancel event, if there is a current port with one. Any thread.
 void CancelCurrentPort();

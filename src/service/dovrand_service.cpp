@@ -46,10 +46,13 @@ void cDeviceNotification::Register(const platform::Guid& interfaceClass) {
     filter.deviceType = kDeviceTypeInterface;
     filter.reserved = 0;
     filter.classGuid = interfaceClass;
+    platform::NotificationHandle handle = 0;
     const platform::ErrorCode error =
-        platform::Get().notifications->Register(recipient_, filter, kNotifyServiceHandle, &handle_);
-    if (error != 0) {
-        handle_ = 0;
+        platform::Get().notifications->Register(recipient_, filter, kNotifyServiceHandle, &handle);
+    // The registration is what was returned, whatever the error code says: a failure whose
+    // last error is 0 is a failure all the same.
+    handle_ = handle;
+    if (handle_ == 0) {
         LogWrite(L"RegisterDeviceNotification returned: %ls", ErrorText(error));
     }
 }
@@ -89,13 +92,12 @@ DeviceMatch cDovrandService::RememberedDevice() {
     return device_;
 }
 
-platform::ErrorCode cDovrandService::CreateNewDeviceEvent() {
-    platform::ErrorCode error = 0;
-    std::unique_ptr<platform::Event> event =
-        platform::Get().sync->CreateEvent(false, false, &error);
+bool cDovrandService::CreateNewDeviceEvent(platform::ErrorCode* error) {
+    *error = 0;
+    std::unique_ptr<platform::Event> event = platform::Get().sync->CreateEvent(false, false, error);
     platform::LockGuard lock(deviceLock_);
     newDeviceEvent_ = std::move(event);
-    return newDeviceEvent_ ? 0 : error;
+    return newDeviceEvent_ != nullptr;
 }
 
 platform::Event* cDovrandService::NewDeviceEvent() {
@@ -106,7 +108,8 @@ platform::Event* cDovrandService::NewDeviceEvent() {
 uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
     const platform::Platform& p = platform::Get();
     uint32_t result = 0;
-    if (const platform::ErrorCode error = CreateNewDeviceEvent(); error != 0) {
+    // Decided on the event, not on the error code: a failure may come with a last error of 0.
+    if (platform::ErrorCode error = 0; !CreateNewDeviceEvent(&error)) {
         ReportError(L"Unable to create NewDeviceEvent (%ls)", ErrorText(error));
         result = kStartFailed;
     }
@@ -232,11 +235,6 @@ bool cDovrandService::LoadFirmware() {
     }
 
     platform::Event* stop = StopEvent();
-    // A stop that came while the attempt got ready finds no port to cancel yet: it ends the
-    // attempt here, as it ends the waits between tries, instead of letting a whole try run.
-    if (p.sync->WaitAny(&stop, 1, 0).status == platform::WaitStatus::kSignaled) {
-        return false;
-    }
     for (int attempt = 1; attempt <= kTries; ++attempt) {
         if (attempt > 1) {
             LogWrite(L"Error occured while loading of firmware. Waiting %d seconds to retry...",
@@ -250,11 +248,19 @@ bool cDovrandService::LoadFirmware() {
             }
             LogWrite(L"Trying to load firmware again (attempt %d).", attempt);
         }
+        // A stop or suspend finds no port to cancel until the try has made its port current.
+        // One that came before this point is seen here: a stop ends the attempt, as it ends the
+        // waits between tries. One that comes after the ticket reaches the try's port, which
+        // then fails its first step as cancelled, instead of running a whole try.
+        const uint32_t ticket = CancelTicket();
+        if (p.sync->WaitAny(&stop, 1, 0).status == platform::WaitStatus::kSignaled) {
+            return false;
+        }
         const uint32_t priorityClass = p.process->GetPriorityClass();
         p.process->SetPriorityClass(platform::kAboveNormalPriorityClass);
         const int threadPriority = p.process->GetThreadPriority();
         p.process->SetThreadPriority(platform::kThreadPriorityHighest);
-        const bool loaded = LoadToPort(port, files);
+        const bool loaded = LoadToPort(port, files, ticket);
         p.process->SetThreadPriority(threadPriority);
         p.process->SetPriorityClass(priorityClass);
         if (loaded) {

@@ -70,8 +70,9 @@ class cDovrandService : public cWindowsService {
     static cDovrandService& Global();
 
   protected:
-    // Makes the new-device event (automatic reset, clear); 0 or the error code.
-    platform::ErrorCode CreateNewDeviceEvent();
+    // Makes the new-device event (automatic reset, clear). False, with the error code (which
+    // may be 0), when it was not made.
+    bool CreateNewDeviceEvent(platform::ErrorCode* error);
     platform::Event* NewDeviceEvent();
 
   private:

@@ -23,11 +23,25 @@ constexpr size_t kErrorEventChars = 1024;
 // The class-wide state of the host. The status lock serialises every change of the status record
 // with its report, the check-point counter, and the life of the stop event against the control
 // handler that sets it.
+//
+// It is made on first use and never destroyed. Once the end is reported the dispatcher may
+// return and the program's exit run the destructors of static objects while the service thread
+// is still leaving the lock of that last report: a lock that is a static object could be deleted
+// under it. So the state outlives every thread, and ServiceMain closes the stop event before it
+// reports the end, leaving nothing for the exit and the service thread to release twice.
+struct ClassState {
+    platform::CriticalSection statusLock;
+    uint32_t checkPoint = 1;
+    std::unique_ptr<platform::Event> stopEvent;
+};
+
+ClassState& State() {
+    static ClassState* const state = new ClassState;  // deliberately never deleted
+    return *state;
+}
+
 std::atomic<cWindowsService*> g_instance{nullptr};
-platform::CriticalSection g_statusLock;
-uint32_t g_checkPoint = 1;
 std::atomic<uint32_t> g_shutdown{0};
-std::unique_ptr<platform::Event> g_stopEvent;
 
 // Formats into target (size characters, terminator included); a longer message is cut to fit.
 void FormatCut(wchar_t* target, size_t size, const wchar_t* format, va_list args) {
@@ -65,20 +79,22 @@ void cWindowsService::SetInstance(cWindowsService* service) {
 }
 
 void cWindowsService::ResetClassState() {
-    platform::LockGuard lock(g_statusLock);
-    g_checkPoint = 1;
+    ClassState& state = State();
+    platform::LockGuard lock(state.statusLock);
+    state.checkPoint = 1;
     g_shutdown = 0;
-    g_stopEvent.reset();
+    state.stopEvent.reset();
 }
 
 platform::StatusHandle cWindowsService::StatusHandle() {
-    platform::LockGuard lock(g_statusLock);
+    platform::LockGuard lock(State().statusLock);
     return statusHandle_;
 }
 
 platform::Event* cWindowsService::StopEvent() {
-    platform::LockGuard lock(g_statusLock);
-    return g_stopEvent.get();
+    ClassState& state = State();
+    platform::LockGuard lock(state.statusLock);
+    return state.stopEvent.get();
 }
 
 void cWindowsService::ReportLocked() {
@@ -86,25 +102,25 @@ void cWindowsService::ReportLocked() {
         status_.currentState == service_state::kStopped) {
         status_.checkPoint = 0;
     } else {
-        status_.checkPoint = g_checkPoint++;
+        status_.checkPoint = State().checkPoint++;
     }
     platform::Get().serviceHost->SetStatus(statusHandle_, status_);
 }
 
 void cWindowsService::ReportStatus() {
-    platform::LockGuard lock(g_statusLock);
+    platform::LockGuard lock(State().statusLock);
     ReportLocked();
 }
 
 void cWindowsService::ReportState(uint32_t state, uint32_t waitHint) {
-    platform::LockGuard lock(g_statusLock);
+    platform::LockGuard lock(State().statusLock);
     status_.currentState = state;
     status_.waitHint = waitHint;
     ReportLocked();
 }
 
 void cWindowsService::ReportEnd(uint32_t exitCode) {
-    platform::LockGuard lock(g_statusLock);
+    platform::LockGuard lock(State().statusLock);
     status_.currentState = service_state::kStopped;
     status_.win32ExitCode = exitCode != 0 ? service_state::kServiceSpecificError : 0;
     status_.serviceSpecificExitCode = exitCode;
@@ -129,8 +145,9 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
         ReportError(L"RegisterServiceCtrlHandler returned: %ls", ErrorText(registered));
         return;
     }
+    ClassState& state = State();
     {
-        platform::LockGuard lock(g_statusLock);
+        platform::LockGuard lock(state.statusLock);
         statusHandle_ = handle;
         status_.serviceType = service_state::kWin32OwnProcess;
         status_.controlsAccepted = GetControlsAccepted();
@@ -149,8 +166,8 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
         return;
     }
     {
-        platform::LockGuard lock(g_statusLock);
-        g_stopEvent = std::move(stopEvent);
+        platform::LockGuard lock(state.statusLock);
+        state.stopEvent = std::move(stopEvent);
         status_.controlsAccepted |= service_state::kAcceptStop | service_state::kAcceptShutdown;
         ReportLocked();
     }
@@ -166,13 +183,14 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
         LogWrite(L"Service stopped with ExitCode = %d.", static_cast<int32_t>(exitCode));
     }
     LogClose(platform::kInfinite);
-    ReportEnd(exitCode);
-
     std::unique_ptr<platform::Event> closing;
     {
-        platform::LockGuard lock(g_statusLock);
-        closing = std::move(g_stopEvent);
+        platform::LockGuard lock(state.statusLock);
+        closing = std::move(state.stopEvent);
     }
+    closing.reset();
+    // The service thread's last act: after it the process may end at any moment.
+    ReportEnd(exitCode);
 }
 
 uint32_t cWindowsService::ControlHandler(uint32_t control, uint32_t eventType, void* eventData,
@@ -195,15 +213,21 @@ uint32_t cWindowsService::ControlHandler(uint32_t control, uint32_t eventType, v
 }
 
 void cWindowsService::StopSequence() {
-    LogWrite(L"Stop signal received.");
     {
-        platform::LockGuard lock(g_statusLock);
+        ClassState& state = State();
+        platform::LockGuard lock(state.statusLock);
+        // After the end report the service is gone for the service manager: a stop or shutdown
+        // that comes then is not to bring a STOP_PENDING after STOPPED, nor to cut anything.
+        if (status_.currentState == service_state::kStopped) {
+            return;
+        }
+        LogWrite(L"Stop signal received.");
         status_.serviceSpecificExitCode = 0;
         status_.currentState = service_state::kStopPending;
         status_.waitHint = kStopWaitHintMs;
         ReportLocked();
-        if (g_stopEvent) {
-            g_stopEvent->Set();
+        if (state.stopEvent) {
+            state.stopEvent->Set();
         }
     }
     const uint32_t shutdown = g_shutdown.load();

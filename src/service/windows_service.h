@@ -88,7 +88,7 @@ class cWindowsService {
     // Sets the current state and the wait hint, then reports as ReportStatus does.
     void ReportState(uint32_t state, uint32_t waitHint);
     platform::StatusHandle StatusHandle();
-    // The stop event, from ServiceMain's creation to its very last step; else null.
+    // The stop event, from ServiceMain's creation until just before its end report; else null.
     static platform::Event* StopEvent();
 
     // One event-log record of the given type with the text as its insertion string.

@@ -62,6 +62,14 @@ std::wstring Repeated(const std::wstring& text, size_t count) {
 }
 
 const std::wstring kUseAnother = L" Please use another path.\n";
+const std::wstring kTooLong =
+    L"The service command line would be longer than 519 characters. Please use fewer keys or a "
+    L"shorter path.\n";
+
+std::vector<std::wstring> Concat(std::vector<std::wstring> a, const std::vector<std::wstring>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Keys, CommandLineTest, testing::Values(
@@ -87,12 +95,14 @@ INSTANTIATE_TEST_SUITE_P(Keys, CommandLineTest, testing::Values(
     CommandLine{{L"stray", L"-log"}, true, L" -service -log", L"", L""},
     CommandLine{{L"-log", L"D:\\Logs", L"-log"}, true, L" -service -log D:\\Logs -log",
                 L"D:\\Logs", L""},
-    // 520 characters with the terminator: 33 keys fit beside the path, the 34th does not.
-    CommandLine{ManyKeys(33), true, L" -service" + Repeated(L" -nopreference", 33), L"",
+    // 520 characters with the terminator. Beside the quoted path (38) and " -service" (9): 33
+    // keys " -nopreference" (14) and two " -log" (5) make exactly 519 and fit; 32 and five make
+    // 520, refused at the fifth -log without looking at the keys after it.
+    CommandLine{Concat(ManyKeys(33), {L"-log", L"-log"}), true,
+                L" -service" + Repeated(L" -nopreference", 33) + L" -log -log", L"",
                 Repeated(kNoPrefNotice, 33)},
-    CommandLine{ManyKeys(34), false, L"", L"", Repeated(kNoPrefNotice, 34) +
-                L"The service command line would be longer than 519 characters. Please use "
-                L"fewer keys or a shorter path.\n"}));
+    CommandLine{Concat(ManyKeys(32), {L"-log", L"-log", L"-log", L"-log", L"-log", L"-nopref"}),
+                false, L"", L"", Repeated(kNoPrefNotice, 32) + kTooLong}));
 // clang-format on
 
 TEST(InstallTest, ServiceEntryAndEventLogSource) {
@@ -133,6 +143,15 @@ TEST(InstallTest, ServiceEntryAndEventLogSource) {
         EXPECT_EQ(written[i].data, expected[i].data);
     }
     EXPECT_TRUE(t.AllClosed());
+}
+
+TEST(InstallTest, CommandLineOf519CharactersWithoutKeys) {
+    ControlTest t;
+    const std::wstring path = L"C:\\" + std::wstring(507, L'p');
+    t.process.SetModulePath(path);
+    EXPECT_TRUE(t.control.Install(nullptr, 0));
+    EXPECT_EQ(t.services.Get(L"Dovrand").commandLine, path + L" -service");
+    EXPECT_EQ(t.services.Get(L"Dovrand").commandLine.size(), 519u);
 }
 
 struct InstallFailure {
@@ -200,6 +219,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, InstallFailureTest, testing::Values(
                    ModulePath(L"C:\\My Programs\\" + std::wstring(250, L'p')),
                    L"Unable to install Dovrand Service. Error: The filename or extension is too "
                    L"long. (0xce)\n", false, 0},
+    // A path of 511 characters and " -service" make 520 without a key: refused as well.
+    InstallFailure{"CommandLineOf520CharactersWithoutKeys",
+                   ModulePath(L"C:\\" + std::wstring(508, L'p')),
+                   L"The service command line would be longer than 519 characters. Please use "
+                   L"fewer keys or a shorter path.\n", false, 0},
     InstallFailure{"ManagerNotOpened", FailService("OpenSCManagerW"),
                    L"OpenSCManager failed with Access is denied. (0x5)\n", false, 0},
     InstallFailure{"InstalledTwice", [](ControlTest& t) { t.control.Install(nullptr, 0); },

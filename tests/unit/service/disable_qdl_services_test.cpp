@@ -179,18 +179,34 @@ INSTANTIATE_TEST_SUITE_P(
                     {L"QDLService"}}),
     [](const testing::TestParamInfo<DisableCase>& info) { return info.param.name; });
 
+// The enumeration asks for the Win32 services (type 0x30: own process 0x10 and shared process
+// 0x20, no drivers) in the active state (1): in name order a running driver, a stopped
+// own-process service and a running shared-process one, all named as loaders; only the last
+// is found. The manager is opened with SC_MANAGER_ALL_ACCESS, the service with SERVICE_STOP |
+// SERVICE_CHANGE_CONFIG.
 TEST(DisableQdlServicesTest, EnumeratesRunningWin32ServicesWithAllAccess) {
     FakeServiceManager manager;
-    manager.AddService(Running(L"QDLService"));
+    FakeService driver = Running(L"QDLService", L"driver");
+    driver.serviceType = 0x1;  // SERVICE_KERNEL_DRIVER
+    manager.AddService(driver);
+    FakeService stopped = Running(L"QDLService2kA", L"stopped");
+    stopped.serviceType = 0x10;
+    stopped.state = 1;  // SERVICE_STOPPED
+    manager.AddService(stopped);
+    FakeService shared = Running(L"QDLService2kB", L"shared");
+    shared.serviceType = 0x20;
+    shared.state = 4;  // SERVICE_RUNNING
+    manager.AddService(shared);
     platform::Platform p = platform::Get();
     p.services = &manager;
     platform::ScopedPlatform use(p);
     cDovrandService service;
     wchar_t displayName[platform::kMaxPath];
     EXPECT_TRUE(service.DisableQdlServices(displayName));
-    EXPECT_EQ(manager.AccessRequested(),
-              (std::vector<uint32_t>{svc::kManagerAllAccess,
-                                     svc::kStopAccess | svc::kChangeConfigAccess}));
+    EXPECT_EQ(std::wstring(displayName), L"shared");
+    EXPECT_EQ(manager.Get(L"QDLService2kB").startType, 4u);  // SERVICE_DISABLED
+    EXPECT_EQ(manager.Get(L"QDLService").state, 4u);
+    EXPECT_EQ(manager.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0x22}));
 }
 
 }  // namespace

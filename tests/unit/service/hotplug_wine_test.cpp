@@ -22,7 +22,7 @@ TEST(ServiceHotplugWine, ArrivalLoadsTheCardAndSuspendCancelsTheNextLoad) {
     }
     NativeService run;
     run.Start();
-    ASSERT_TRUE(run.host.AwaitState(service_state::kRunning, 60000));
+    ASSERT_TRUE(run.host.AwaitState(kRunning, 60000));
     ASSERT_TRUE(run.AwaitLine(L"Service successfully started!"));
 
     // The first arrival loads the card.
@@ -67,7 +67,7 @@ TEST(ServiceHotplugWine, ArrivalLoadsTheCardAndSuspendCancelsTheNextLoad) {
                                    L"Service stopped."}))
         << Shown(lines);
     const platform::ServiceStatus end = run.host.reports().back();
-    EXPECT_EQ(end.currentState, service_state::kStopped);
+    EXPECT_EQ(end.currentState, kStopped);
     EXPECT_EQ(end.win32ExitCode, 0u);
 }
 

@@ -16,6 +16,7 @@
 
 #include "log/log.h"
 #include "log/start_keys.h"
+#include "service/service_rig.h"
 #include "support/log_capture.h"
 
 namespace service_test {
@@ -44,6 +45,7 @@ NativeService::NativeService() : previous_(cWindowsService::Instance()) {
     platform::Platform p = platform::Native();
     p.serviceHost = &host;
     use_.emplace(p);
+    cWindowsService::ResetClassState();  // as a new service process has it
     cWindowsService::SetInstance(&service);
     SetLogEnabled(true);
     const std::string folder(LogFolder());
@@ -55,7 +57,7 @@ NativeService::NativeService() : previous_(cWindowsService::Instance()) {
 NativeService::~NativeService() {
     if (thread_.joinable()) {
         host.Send(1);  // SERVICE_CONTROL_STOP
-        thread_.join();
+        Join();
     }
     cWindowsService::SetInstance(previous_);
     SetLogEnabled(false);
@@ -63,11 +65,16 @@ NativeService::~NativeService() {
 }
 
 void NativeService::Start() {
-    thread_ = std::thread([] { cWindowsService::ServiceMain(0, nullptr); });
+    std::promise<void> ended;
+    done_ = ended.get_future();
+    thread_ = std::thread([ended = std::move(ended)]() mutable {
+        cWindowsService::ServiceMain(0, nullptr);
+        ended.set_value();
+    });
 }
 
 void NativeService::Join() {
-    thread_.join();
+    JoinWithin(thread_, done_, 60000);
 }
 
 std::vector<std::wstring> NativeService::Lines() {

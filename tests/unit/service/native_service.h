@@ -7,6 +7,7 @@
 #ifdef _WIN32
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,7 +38,8 @@ class NativeService {
     NativeService& operator=(const NativeService&) = delete;
 
     void Start();  // ServiceMain on a thread of its own
-    void Join();
+    void Join();   // at most 60 s (see JoinWithin)
+    bool Running() const { return thread_.joinable(); }
     uint32_t Send(uint32_t control, uint32_t eventType = 0, void* data = nullptr) {
         return host.Send(control, eventType, data);
     }
@@ -54,6 +56,7 @@ class NativeService {
     cWindowsService* previous_;
     std::string logPath_;
     std::thread thread_;
+    std::future<void> done_;
 };
 
 }  // namespace service_test

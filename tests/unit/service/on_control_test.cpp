@@ -16,7 +16,10 @@ namespace {
 // The loader service with its new-device event made, as Run makes it.
 class EventService : public cDovrandService {
   public:
-    EventService() { EXPECT_EQ(CreateNewDeviceEvent(), 0u); }
+    EventService() {
+        platform::ErrorCode error = 0;
+        EXPECT_TRUE(CreateNewDeviceEvent(&error));
+    }
     bool Woken() { return platform::fake::IsSet(NewDeviceEvent()); }
 };
 

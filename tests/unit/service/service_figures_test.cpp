@@ -99,7 +99,7 @@ TEST(ServiceFiguresWine, OnTheRealAdapters) {
 
     const Clock::time_point started = Clock::now();
     run.Start();
-    ASSERT_TRUE(run.host.AwaitState(service_state::kRunning, 60000));
+    ASSERT_TRUE(run.host.AwaitState(kRunning, 60000));
     const double toRunning = Ms(Clock::now() - started);
 
     // Idle: the service thread sleeps in its wait, the log's writer in its own.
@@ -113,7 +113,7 @@ TEST(ServiceFiguresWine, OnTheRealAdapters) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the block write is pending
     const Clock::time_point stopped = Clock::now();
     run.Send(service_control::kStop);
-    ASSERT_TRUE(run.host.AwaitState(service_state::kStopped, 60000));
+    ASSERT_TRUE(run.host.AwaitState(kStopped, 60000));
     const double toStopped = Ms(Clock::now() - stopped);
     run.Join();
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <ostream>
 
@@ -129,10 +131,21 @@ ServiceRig::ServiceRig() : previous_(cWindowsService::Instance()) {
     std::wcscpy(LogDirectory(), L"C:\\logs");
 }
 
+void JoinWithin(std::thread& thread, std::future<void>& done, uint32_t timeoutMs) {
+    if (done.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+        ADD_FAILURE() << "the service thread has not ended within " << timeoutMs
+                      << " ms (a stop was lost); the test program ends here";
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    thread.join();
+}
+
 ServiceRig::~ServiceRig() {
     if (thread_.joinable()) {
-        host.Send(service_control::kStop);
-        thread_.join();
+        host.Send(1);  // SERVICE_CONTROL_STOP
+        Join();
     }
     LogClose(platform::kInfinite);
     SetLogEnabled(false);
@@ -143,11 +156,17 @@ ServiceRig::~ServiceRig() {
 
 void ServiceRig::AddCard(const std::wstring& path) {
     devices.Add(path);
+    AddCardFiles();
+}
+
+void ServiceRig::AddCardFiles(const std::vector<std::vector<uint8_t>>& bytes) {
     registry.SetString(kPortKey, L"PortName", L"COM7");
     textFiles.AddFile(kOptions, Utf16File(L"c:\\fw\\amss.mbn\r\nc:\\fw\\apps.mbn\r\n"
                                           L"c:\\fw\\uqcn.mbn\r\n"));
-    for (int i = 0; i < 3; ++i) {
-        images.AddFile(kImages[i], download_test::ImageBytes(100 + i, static_cast<uint8_t>(i)));
+    for (size_t i = 0; i < 3; ++i) {
+        images.AddFile(kImages[i], i < bytes.size() ? bytes[i]
+                                                    : download_test::ImageBytes(
+                                                          100 + i, static_cast<uint8_t>(i)));
     }
 }
 
@@ -160,11 +179,16 @@ void ServiceRig::ScriptLoad() {
 }
 
 void ServiceRig::Start() {
-    thread_ = std::thread([] { cWindowsService::ServiceMain(0, nullptr); });
+    std::promise<void> ended;
+    done_ = ended.get_future();
+    thread_ = std::thread([ended = std::move(ended)]() mutable {
+        cWindowsService::ServiceMain(0, nullptr);
+        ended.set_value();
+    });
 }
 
 void ServiceRig::Join() {
-    thread_.join();
+    JoinWithin(thread_, done_, kRealTimeoutMs);
 }
 
 bool ServiceRig::AwaitRunning() {
@@ -191,7 +215,7 @@ bool ServiceRig::AwaitLine(const std::wstring& line, int count) {
 std::vector<Report> ServiceRig::Reports() const {
     std::vector<Report> reports;
     for (const platform::ServiceStatus& s : host.reports()) {
-        EXPECT_EQ(s.serviceType, service_state::kWin32OwnProcess);
+        EXPECT_EQ(s.serviceType, 0x10u);  // SERVICE_WIN32_OWN_PROCESS
         reports.push_back(Report{s.currentState, s.controlsAccepted, s.checkPoint, s.waitHint,
                                  s.win32ExitCode, s.serviceSpecificExitCode});
     }

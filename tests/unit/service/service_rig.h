@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -43,10 +44,11 @@ struct Report {
 };
 std::ostream& operator<<(std::ostream& out, const Report& r);
 
-inline constexpr uint32_t kStartPending = service_state::kStartPending;
-inline constexpr uint32_t kRunning = service_state::kRunning;
-inline constexpr uint32_t kStopPending = service_state::kStopPending;
-inline constexpr uint32_t kStopped = service_state::kStopped;
+// The service states as the service control manager knows them.
+inline constexpr uint32_t kStartPending = 2;
+inline constexpr uint32_t kRunning = 4;
+inline constexpr uint32_t kStopPending = 3;
+inline constexpr uint32_t kStopped = 1;
 
 // The card's interface path, its modem-mode twin, and a COM port outside the catalogue.
 extern const std::wstring kDownloadPath;
@@ -64,6 +66,11 @@ std::string Shown(const std::vector<std::wstring>& lines);
 // A DEV_BROADCAST_DEVICEINTERFACE_W record as the system sends it, little-endian.
 std::vector<uint8_t> BroadcastRecord(const std::wstring& path);
 
+// Joins a thread that runs ServiceMain, once `done` is ready, waiting at most timeoutMs. A
+// service thread that has not ended by then (a stop that was lost) fails the test and ends the
+// test program at once: its thread still uses the test's objects, so nothing can go on.
+void JoinWithin(std::thread& thread, std::future<void>& done, uint32_t timeoutMs);
+
 class ServiceRig {
   public:
     static constexpr const wchar_t* kLogPath = L"C:\\logs\\Dovrand.log";
@@ -77,12 +84,16 @@ class ServiceRig {
     // The card present under the interface (in download mode by default) with its port COM7,
     // options file and images.
     void AddCard(const std::wstring& path = kDownloadPath);
+    // The card's port COM7, its options file and its images C:\FW\AMSS.MBN, APPS.MBN and
+    // UQCN.MBN (these bytes, or small made-up ones), without its interface.
+    void AddCardFiles(const std::vector<std::vector<uint8_t>>& images = {});
     // The card's replies for one successful download.
     void ScriptLoad();
 
-    // ServiceMain on the service thread; Join waits for it to return.
+    // ServiceMain on the service thread; Join waits for it to return (see JoinWithin).
     void Start();
     void Join();
+    bool Running() const { return thread_.joinable(); }
     // Blocks until RUNNING is reported and, for the loader service, its line is written.
     bool AwaitRunning();
     uint32_t Send(uint32_t control, uint32_t eventType = 0, void* data = nullptr) {
@@ -116,6 +127,7 @@ class ServiceRig {
     std::optional<platform::ScopedPlatform> use_;
     cWindowsService* previous_;
     std::thread thread_;
+    std::future<void> done_;
 };
 
 }  // namespace service_test

@@ -3,8 +3,10 @@
 // attempt (run under ThreadSanitizer on the host).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +34,17 @@ struct RunCase {
     Lines lines;                              // the whole log; "..." stands for any lines
     int tries;                                // tries of LoadToPort, each with raised priorities
     int searches;                             // enumerations of the present interfaces
+    bool noHandle = false;  // the registration fails with no handle and no error code
+};
+
+// Registrations that fail as RegisterDeviceNotificationW may: no handle, and a last error of 0.
+class NotificationsWithoutHandle : public platform::fake::FakeDeviceNotifications {
+  public:
+    platform::ErrorCode Register(platform::StatusHandle, const platform::DeviceInterfaceFilter&,
+                                 uint32_t, platform::NotificationHandle*) override {
+        script().Check("RegisterDeviceNotificationW");
+        return 0;
+    }
 };
 
 class ServiceRunTest : public testing::TestWithParam<RunCase> {};
@@ -39,6 +52,12 @@ class ServiceRunTest : public testing::TestWithParam<RunCase> {};
 TEST_P(ServiceRunTest, LinesTriesAndSearches) {
     const RunCase& c = GetParam();
     ServiceRig rig;
+    NotificationsWithoutHandle withoutHandle;
+    platform::fake::FakeDeviceNotifications& notifications =
+        c.noHandle ? withoutHandle : rig.notifications;
+    platform::Platform p = platform::Get();
+    p.notifications = &notifications;
+    platform::ScopedPlatform use(p);
     if (c.before) {
         c.before(rig);
     }
@@ -57,19 +76,24 @@ TEST_P(ServiceRunTest, LinesTriesAndSearches) {
     EXPECT_EQ(rig.devices.script().Calls("SetupDiGetClassDevsW"), c.searches);
     // One registration for arrivals of COM-port interfaces, to the service's status handle,
     // undone when the run ends.
-    EXPECT_EQ(rig.notifications.script().Calls("RegisterDeviceNotificationW"), 1);
+    EXPECT_EQ(notifications.script().Calls("RegisterDeviceNotificationW"), 1);
     std::vector<platform::NotificationHandle> registered;
-    for (const platform::fake::FakeRegistration& r : rig.notifications.registrations()) {
+    for (const platform::fake::FakeRegistration& r : notifications.registrations()) {
         EXPECT_EQ(r.recipient, platform::fake::FakeServiceHost::kHandle);
         EXPECT_EQ(r.flags, 1u);  // DEVICE_NOTIFY_SERVICE_HANDLE
         EXPECT_EQ(r.filter.size, 32u);
         EXPECT_EQ(r.filter.deviceType, 5u);
         EXPECT_EQ(r.filter.reserved, 0u);
-        EXPECT_EQ(std::memcmp(&r.filter.classGuid, &kComPortInterfaceClass, sizeof(platform::Guid)),
-                  0);
+        // GUID_DEVINTERFACE_COMPORT {86E0D1E0-8089-11D0-9CE4-08003E301F73}
+        EXPECT_EQ(r.filter.classGuid.data1, 0x86E0D1E0u);
+        EXPECT_EQ(r.filter.classGuid.data2, 0x8089u);
+        EXPECT_EQ(r.filter.classGuid.data3, 0x11D0u);
+        const uint8_t data4[8] = {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73};
+        EXPECT_EQ(std::memcmp(r.filter.classGuid.data4, data4, 8), 0);
         registered.push_back(r.handle);
     }
-    EXPECT_EQ(rig.notifications.unregistered(), registered);
+    // Only a registration that was made is undone.
+    EXPECT_EQ(notifications.unregistered(), registered);
 }
 
 void StopWhenRunning(ServiceRig& rig) {
@@ -96,6 +120,18 @@ void SilentCard(ServiceRig& rig) {
     rig.serial.state().ScriptRead(blocked);
 }
 
+// Sends a control from the try's first priority change, on the service thread: after the
+// attempt's last look at the stop event and before the try's port is current, where a cancel
+// finds no port to signal.
+void ControlAtTheTrysStart(ServiceRig& rig, uint32_t control, uint32_t eventType) {
+    auto sent = std::make_shared<std::atomic<bool>>(false);
+    rig.process.script().OnCall("SetPriorityClass", [&rig, control, eventType, sent] {
+        if (!sent->exchange(true)) {
+            rig.Send(control, eventType);
+        }
+    });
+}
+
 const std::wstring kStarted = L"Service successfully started!";
 const Lines kStop = {L"Stop signal received.", L"Stopping service...", L"Service stopped."};
 const std::wstring kArrived = L"New Gobi 1000/2000 device arrived. Loading Firmware...";
@@ -106,6 +142,8 @@ const Lines kNoPort = {
     L"Unable to open port: COM7"};
 const Lines kCancelled = {L"SerialPort.Receive: Operation cancelled.",
                           L"Error receiving answer for initial message."};
+const Lines kCancelledAtOnce = {kOpened, L"SerialPort.Send: Operation cancelled.",
+                                L"Error sending initial message."};
 const std::wstring kWaiting =
     L"Error occured while loading of firmware. Waiting 30 seconds to retry...";
 const Lines kStart = Concat({{L"Initializing service..."}, PreparedLines()});
@@ -144,6 +182,16 @@ INSTANTIATE_TEST_SUITE_P(
                         {L"No Qualcomm Gobi devices found.", kStarted},
                         kStop}),
                 0, 1},
+        RunCase{
+            "NotificationsNotRegisteredWithoutACode",
+            [](ServiceRig& rig) { rig.text.Add(0, L"The operation completed successfully.\r\n"); },
+            StopWhenRunning,
+            Concat({{L"Initializing service...",
+                     L"RegisterDeviceNotification returned: The operation completed "
+                     L"successfully. (0x0)"},
+                    {L"No Qualcomm Gobi devices found.", kStarted},
+                    kStop}),
+            0, 1, true},
         RunCase{"ModemModeCardAtStart", [](ServiceRig& rig) { rig.AddCard(kModemPath); },
                 StopWhenRunning,
                 Concat({{L"Initializing service...",
@@ -212,6 +260,34 @@ INSTANTIATE_TEST_SUITE_P(
                         {L"Service successfully started!", L"Stopping service...",
                          L"Service stopped."}}),
                 0, 1},
+        // The stop finds no port yet; the try's port starts cancelled, instead of a whole load.
+        RunCase{"StopBeforeTheTrysPortIsCurrentCancelsTheTry",
+                [](ServiceRig& rig) {
+                    rig.AddCard();
+                    rig.ScriptLoad();
+                    ControlAtTheTrysStart(rig, 1, 0);
+                },
+                [](ServiceRig&) {},
+                Concat({kStart,
+                        {L"Stop signal received."},
+                        kCancelledAtOnce,
+                        {kWaiting, kStarted, L"Stopping service...", L"Service stopped."}}),
+                1, 1},
+        RunCase{"SuspendBeforeTheTrysPortIsCurrentCancelsTheTry",
+                [](ServiceRig& rig) {
+                    rig.AddCard();
+                    rig.ScriptLoad();
+                    rig.sync.ExpireHeldWaits(1);
+                    ControlAtTheTrysStart(rig, 13, 4);
+                },
+                StopWhenRunning,
+                Concat({kStart,
+                        {L"PBT_APMSUSPEND"},
+                        kCancelledAtOnce,
+                        {kWaiting, L"Trying to load firmware again (attempt 2).", kOpened, L"...",
+                         kLoaded, kStarted},
+                        kStop}),
+                2, 1},
         RunCase{"StopDuringTheFirstTryCancelsIt", SilentCard,
                 [](ServiceRig& rig) {
                     ASSERT_TRUE(rig.serial.state().AwaitBlockedWait(ServiceRig::kRealTimeoutMs));

@@ -1,12 +1,16 @@
 // The service host: its status reports, its log and event-log texts, every failure row.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cwchar>
 #include <functional>
 #include <future>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "fakes/sync_fake.h"
 #include "log/log.h"
 #include "log/start_keys.h"
 #include "platform/sync.h"
@@ -34,9 +38,31 @@ class TestService : public cWindowsService {
     const wchar_t* GetServiceName() override { return L"Dovrand"; }
     const wchar_t* GetDisplayName() override { return L"Dovrand Service"; }
 
+    // Whether the stop event is open (a look at the host's class-wide state).
+    static bool StopEventOpen() { return StopEvent() != nullptr; }
+
     uint32_t exitCode = 0;
     std::promise<void> release;
     std::vector<uint32_t> stops;
+};
+
+// The fake's events, except that the n-th CreateEvent fails with no error code, as CreateEventW
+// may leave the thread's last error at 0.
+class SyncFailingWithoutCode : public platform::fake::FakeSync {
+  public:
+    explicit SyncFailingWithoutCode(int failing) : failing_(failing) {}
+    std::unique_ptr<platform::Event> CreateEvent(bool manualReset, bool initiallySet,
+                                                 platform::ErrorCode* error) override {
+        if (++calls_ == failing_) {
+            *error = 0;
+            return nullptr;
+        }
+        return FakeSync::CreateEvent(manualReset, initiallySet, error);
+    }
+
+  private:
+    const int failing_;
+    std::atomic<int> calls_{0};
 };
 
 struct Event {
@@ -87,6 +113,7 @@ struct HostCase {
     uint32_t code;  // for %E
     std::vector<Event> events;
     std::vector<uint32_t> stops;  // OnStop's arguments (TestService)
+    int eventWithoutCode = 0;     // this CreateEvent fails with no error code, unless 0
 };
 
 class ServiceHostTest : public testing::TestWithParam<HostCase> {};
@@ -94,6 +121,13 @@ class ServiceHostTest : public testing::TestWithParam<HostCase> {};
 TEST_P(ServiceHostTest, ReportsLinesAndEvents) {
     const HostCase& c = GetParam();
     ServiceRig rig;
+    SyncFailingWithoutCode failing(c.eventWithoutCode);
+    std::optional<platform::ScopedPlatform> use;
+    if (c.eventWithoutCode != 0) {
+        platform::Platform p = platform::Get();
+        p.sync = &failing;
+        use.emplace(p);
+    }
     TestService test;
     if (!c.dovrand) {
         cWindowsService::SetInstance(&test);
@@ -183,6 +217,18 @@ void NoNewDeviceEvent(ServiceRig& rig, TestService&) {
     rig.sync.script().Fail("CreateEvent", 1450, 1, 4);  // after the stop event and the log's three
 }
 
+void WithTextOf0(ServiceRig& rig, TestService&) {
+    rig.text.Add(0, L"The operation completed successfully.\r\n");
+}
+
+// A stop and a shutdown after the end report, as the dispatcher may still pass them on.
+void StopAndShutdownAfterTheEnd(ServiceRig& rig, TestService& test) {
+    StopWhenRunning(rig, test);
+    ASSERT_TRUE(rig.host.AwaitState(kStopped, ServiceRig::kRealTimeoutMs));
+    EXPECT_EQ(rig.Send(service_control::kStop), 0u);
+    EXPECT_EQ(rig.Send(service_control::kShutdown), 0u);
+}
+
 void WaitFails(ServiceRig& rig, TestService&) {
     SetLogEnabled(false);  // no log writer: the run loop's wait is the first
     rig.sync.script().Fail("WaitAny", 6);
@@ -250,6 +296,16 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  nullptr,
                  StopWhenRunning,
+                 kStopped1,
+                 Concat(kStartLines, kStopLines),
+                 0,
+                 {kNotice},
+                 {}},
+        // Nothing is reported after STOPPED.
+        HostCase{"StopAndShutdownAfterTheEnd",
+                 true,
+                 nullptr,
+                 StopAndShutdownAfterTheEnd,
                  kStopped1,
                  Concat(kStartLines, kStopLines),
                  0,
@@ -336,7 +392,22 @@ INSTANTIATE_TEST_SUITE_P(
                  kNoNewDeviceEventLines,
                  1450,
                  {kNotice, Error(L"Unable to create NewDeviceEvent (%E)")},
-                 {}}),
+                 {}},
+        // A failure is decided on the event, whatever the error code says.
+        HostCase{"NewDeviceEventNotCreatedWithoutACode",
+                 true,
+                 WithTextOf0,
+                 nullptr,
+                 kNoNewDeviceEvent,
+                 {L"Initializing service...",
+                  L"ERROR: Unable to create NewDeviceEvent (The operation completed successfully. "
+                  L"(0x0))",
+                  L"Service stopped with ExitCode = 2."},
+                 0,
+                 {kNotice, Error(L"Unable to create NewDeviceEvent (The operation completed "
+                                 L"successfully. (0x0))")},
+                 {},
+                 5}),  // after the stop event and the log's three
     [](const testing::TestParamInfo<HostCase>& info) { return info.param.name; });
 
 }  // namespace
@@ -344,6 +415,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace service_test {
 namespace {
+
+// The end report is the service thread's last act: the stop event is closed before it. Once
+// STOPPED is reported the dispatcher may return and the program exit, running the destructors of
+// static objects; nothing may be left for the service thread to release then.
+TEST(ServiceEndTest, StopEventClosedBeforeStoppedIsReported) {
+    ServiceRig rig;
+    TestService test;
+    cWindowsService::SetInstance(&test);
+    test.release.set_value();
+    std::mutex mutex;
+    std::vector<bool> open;  // at each report
+    rig.host.script().OnCall("SetServiceStatus", [&] {
+        const bool now = TestService::StopEventOpen();
+        std::lock_guard<std::mutex> lock(mutex);
+        open.push_back(now);
+    });
+    rig.Start();
+    ASSERT_TRUE(rig.AwaitRunning());
+    rig.Send(service_control::kStop);
+    rig.Join();
+    ASSERT_EQ(rig.Reports(), Concat(kTestStart, {{kStopPending, 5, 4, 3000}, {kStopped, 5, 4, 0}}));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(open, (std::vector<bool>{false, true, true, true, true, false}));
+}
 
 // Where the log goes, and what the event log is told, for the start keys and the program's path.
 struct InitLogCase {

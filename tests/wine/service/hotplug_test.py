@@ -32,6 +32,41 @@ from qdlload_cardsim_test import check  # noqa: E402
 IDENTIFIER = "VID_05C6&PID_9204"
 
 
+def start_server(wine_run, prefix):
+    """A persistent wineserver of the prefix's own (made first when missing); its environment."""
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+    subprocess.run([wine_run, prefix, "--prepare"], check=True)
+    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env)
+    subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    return env
+
+
+def stop_server(env):
+    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
+
+
+def prepare(args, prefix, root):
+    """The card's port in the registry (its interface not present), the maker's options file and
+    images in drive C:, a log folder; returns the run (its port, link and paths), the images and
+    the log folder."""
+    run = AutoRun(argparse.Namespace(cardsim=args.cardsim, wine_prefix=prefix,
+                                     windows_bits=args.windows_bits,
+                                     qdlload=[args.wine_run, prefix, args.unit_tests]), root)
+    images = run.options_file()
+    device = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\%s\\%s" % (IDENTIFIER,
+                                                                   INSTANCE.upper())
+    run.reg("add", device + "\\Device Parameters", "/v", "PortName", "/t", "REG_SZ", "/d",
+            run.port)
+    logs = os.path.join(root, "log")
+    os.makedirs(logs)
+    if os.path.lexists(run.link):
+        os.unlink(run.link)
+    return run, images, logs
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--cardsim", required=True)
@@ -44,27 +79,11 @@ def main():
     stall = "stall:AMSS:60000@" + ("1" if args.figures else "2")
     tests = "ServiceFiguresWine.*" if args.figures else "ServiceHotplugWine.*"
     prefix = os.path.realpath(args.wine_prefix)
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
-    subprocess.run([args.wine_run, prefix, "--prepare"], check=True)
-    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], env=env)
-    subprocess.run(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    env = start_server(args.wine_run, prefix)
     root = tempfile.mkdtemp(prefix="service-hotplug-")
     card = None
     try:
-        run = AutoRun(argparse.Namespace(cardsim=args.cardsim, wine_prefix=prefix,
-                                         windows_bits=args.windows_bits,
-                                         qdlload=[args.wine_run, prefix, args.unit_tests]), root)
-        images = run.options_file()
-        device = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\%s\\%s" % (IDENTIFIER,
-                                                                       INSTANCE.upper())
-        run.reg("add", device + "\\Device Parameters", "/v", "PortName", "/t", "REG_SZ", "/d",
-                run.port)
-        logs = os.path.join(root, "log")
-        os.makedirs(logs)
-        if os.path.lexists(run.link):
-            os.unlink(run.link)
+        run, images, logs = prepare(args, prefix, root)
         card = subprocess.Popen(
             [args.cardsim, "--generation", "2", "--link", run.link, "--out",
              os.path.join(root, "card"), "--transcript", os.path.join(root, "transcript.txt"),
@@ -104,8 +123,7 @@ def main():
             card.kill()
             card.wait()
         shutil.rmtree(root, ignore_errors=True)
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL)
+        stop_server(env)
 
 
 if __name__ == "__main__":
