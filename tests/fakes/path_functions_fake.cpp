@@ -45,4 +45,15 @@ void FakePathFunctions::AddDirectory(const std::wstring& path) {
     directories_.insert(LowerCaseAscii(path));
 }
 
+uint32_t FakePathFunctions::DriveType(const std::wstring& root) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = driveTypes_.find(LowerCaseAscii(root));
+    return found != driveTypes_.end() ? found->second : drive::kFixed;
+}
+
+void FakePathFunctions::SetDriveType(const std::wstring& root, uint32_t type) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    driveTypes_[LowerCaseAscii(root)] = type;
+}
+
 }  // namespace platform::fake

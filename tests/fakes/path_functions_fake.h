@@ -2,6 +2,7 @@
 // existing folders, with the limits of the real calls (MAX_PATH buffers).
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -18,10 +19,13 @@ class FakePathFunctions : public PathFunctions {
     bool SearchAndQualify(const std::wstring& path, std::wstring* qualified) override;
     bool IsDirectory(const std::wstring& path) override;
     bool QuoteSpaces(std::wstring* path) override;
+    // Fixed, unless set for the root (compared without regard to ASCII letter case).
+    uint32_t DriveType(const std::wstring& root) override;
 
     // C:\Users\user unless set; a relative path is taken against it.
     void SetCurrentDirectory(std::wstring path);
     void AddDirectory(const std::wstring& path);
+    void SetDriveType(const std::wstring& root, uint32_t type);
 
     FailureScript& script() { return script_; }
 
@@ -29,7 +33,8 @@ class FakePathFunctions : public PathFunctions {
     FailureScript script_;
     std::mutex mutex_;
     std::wstring current_ = L"C:\\Users\\user";
-    std::set<std::wstring> directories_;  // lower-cased
+    std::set<std::wstring> directories_;           // lower-cased
+    std::map<std::wstring, uint32_t> driveTypes_;  // by lower-cased root
 };
 
 }  // namespace platform::fake

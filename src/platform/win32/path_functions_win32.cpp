@@ -42,4 +42,8 @@ bool Win32PathFunctions::QuoteSpaces(std::wstring* path) {
     return path->find(L' ') == std::wstring::npos || path->front() == L'"';
 }
 
+uint32_t Win32PathFunctions::DriveType(const std::wstring& root) {
+    return GetDriveTypeW(root.c_str());
+}
+
 }  // namespace platform::win32

@@ -10,6 +10,7 @@ class Win32PathFunctions : public PathFunctions {
     bool SearchAndQualify(const std::wstring& path, std::wstring* qualified) override;
     bool IsDirectory(const std::wstring& path) override;
     bool QuoteSpaces(std::wstring* path) override;
+    uint32_t DriveType(const std::wstring& root) override;
 };
 
 }  // namespace platform::win32
