@@ -163,27 +163,28 @@ bool SendImageBlocks(ImageTransfer& t) {
         LogWrite(L"Error sending image.");
         return false;
     }
-    // One block buffer for the whole image, released on every path.
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kImageBlockSize]);
-    if (!block) {
-        LogWrite(L"Not enough memory for a block of %d bytes.", static_cast<int>(kImageBlockSize));
-        LogWrite(L"Error sending image.");
-        return false;
-    }
-
     uint32_t remaining = t.imageSize;
     uint32_t offset = 0;
     while (remaining > 0) {
         const uint32_t n = remaining < kImageBlockSize ? remaining : kImageBlockSize;
+        // The block buffer is the port's own (kept as long as the port is): the block is copied
+        // into it once, and the write takes it from there.
+        uint8_t* const block = t.port.Buffer(kImageBlockSize);
+        if (block == nullptr) {
+            LogWrite(L"Not enough memory for a block of %d bytes.",
+                     static_cast<int>(kImageBlockSize));
+            LogWrite(L"Error sending image.");
+            return false;
+        }
         LogWrite(L"Sending block of %d bytes [%d / %d]", static_cast<int>(n),
                  static_cast<int>(offset), static_cast<int>(t.imageSize));
-        std::memcpy(block.get(), t.view->Data() + offset, n);
-        if (!t.port.Send(block.get(), n)) {
+        std::memcpy(block, t.view->Data() + offset, n);
+        if (!t.port.Send(block, n)) {
             LogWrite(L"Error sending image.");
             return false;
         }
         // The write of zero bytes after each block; its result does not matter.
-        t.port.Send(block.get(), 0);
+        t.port.Send(block, 0);
         offset += n;
         remaining -= n;
     }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "download/crc.h"
 #include "download/frame.h"
@@ -30,6 +33,19 @@ platform::CriticalSection g_currentLock;
 cSerialPort* g_current = nullptr;
 // Every CancelCurrentPort so far, current port or not (guarded by g_currentLock).
 uint32_t g_cancels = 0;
+
+// What a port gave up to a driver that never ended a cancelled write or read (see Abandon).
+struct AbandonedIo {
+    std::unique_ptr<platform::SerialDevice> device;
+    std::unique_ptr<platform::Event> ioEvent;
+    std::unique_ptr<uint8_t[]> buffer;
+};
+
+// Guarded by g_currentLock; made on first use and deliberately never freed.
+std::vector<AbandonedIo>& Abandoned() {
+    static auto* const abandoned = new std::vector<AbandonedIo>;
+    return *abandoned;
+}
 
 // A Windows code as the messages print it, with %d.
 int AsLogInt(uint32_t value) {
@@ -151,6 +167,8 @@ bool cSerialPort::Open(const wchar_t* name) {
 void cSerialPort::Close() {
     device_.reset();
     ioEvent_.reset();
+    buffer_.reset();
+    bufferSize_ = 0;
     std::unique_ptr<platform::Event> cancel;
     {
         platform::LockGuard lock(g_currentLock);
@@ -163,10 +181,35 @@ bool cSerialPort::TakeEarlyCancel() {
     return earlyCancel_.exchange(false);
 }
 
+uint8_t* cSerialPort::Buffer(uint32_t size) {
+    if (size > bufferSize_ || !buffer_) {
+        buffer_.reset(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+        bufferSize_ = buffer_ ? size : 0;
+    }
+    return buffer_.get();
+}
+
 void cSerialPort::CancelPending() {
     device_->CancelIo();
+    // CancelIo only asks the driver to end the request. One that never does (a USB serial
+    // driver after a surprise removal) would hold the service thread here for ever, and the
+    // service in STOP_PENDING: the wait for the end is bounded as every wait on the port is.
+    if (device_->Wait(nullptr, kWaitMs).status != platform::IoWait::kIoDone) {
+        Abandon();
+        return;
+    }
     uint32_t ignored = 0;
-    device_->GetResult(true, &ignored);
+    device_->GetResult(true, &ignored);  // the I/O has ended: this returns at once
+}
+
+void cSerialPort::Abandon() {
+    LogWrite(L"SerialPort: The cancelled operation has not ended; the port is given up.");
+    {
+        platform::LockGuard lock(g_currentLock);
+        Abandoned().push_back(
+            AbandonedIo{std::move(device_), std::move(ioEvent_), std::move(buffer_)});
+    }
+    Close();
 }
 
 bool cSerialPort::Send(const uint8_t* bytes, uint32_t count) {
@@ -179,6 +222,21 @@ bool cSerialPort::Send(const uint8_t* bytes, uint32_t count) {
     if (TakeEarlyCancel()) {
         LogWrite(L"SerialPort.Send: Operation cancelled.");
         return false;
+    }
+    // The driver takes the bytes from the port's own buffer, which outlives a write that does
+    // not end when cancelled; bytes built in it are not copied.
+    const auto at = reinterpret_cast<uintptr_t>(bytes);
+    const auto first = reinterpret_cast<uintptr_t>(buffer_.get());
+    const bool inBuffer =
+        buffer_ && count <= bufferSize_ && at >= first && at - first <= bufferSize_ - count;
+    if (!inBuffer && count > 0) {
+        uint8_t* buffer = Buffer(count);
+        if (buffer == nullptr) {
+            LogWrite(L"SerialPort.Send: Not enough memory for %d bytes.", AsLogInt(count));
+            return false;
+        }
+        std::memcpy(buffer, bytes, count);
+        bytes = buffer;
     }
     const platform::IoStartResult start = device_->StartWrite(bytes, count);
     if (start.status == platform::IoStart::kDone) {
@@ -231,9 +289,17 @@ bool cSerialPort::Receive(uint8_t* buffer, uint32_t& count) {
         LogWrite(L"SerialPort.Receive: Operation cancelled.");
         return false;
     }
-    const platform::IoStartResult start = device_->StartRead(buffer, requested);
+    // The driver writes into the port's own buffer, which outlives a read that does not end
+    // when cancelled; what was read is copied to the caller's.
+    uint8_t* const target = Buffer(requested);
+    if (target == nullptr) {
+        LogWrite(L"SerialPort.Receive: Not enough memory for %d bytes.", AsLogInt(requested));
+        return false;
+    }
+    const platform::IoStartResult start = device_->StartRead(target, requested);
     if (start.status == platform::IoStart::kDone) {
         count = std::min(start.count, requested);
+        std::copy(target, target + count, buffer);
         return true;
     }
     if (start.status == platform::IoStart::kFailed) {
@@ -251,6 +317,7 @@ bool cSerialPort::Receive(uint8_t* buffer, uint32_t& count) {
                 return false;
             }
             count = std::min(got, requested);
+            std::copy(target, target + count, buffer);
             return true;
         }
         case platform::IoWait::kTimeout: {
@@ -260,7 +327,7 @@ bool cSerialPort::Receive(uint8_t* buffer, uint32_t& count) {
                 got = std::min(got, requested);
                 LogWrite(L"SerialPort.Receive: Received %d bytes only.", AsLogInt(got));
                 if (got > 0) {
-                    TraceFrame(L"Rcvd: ", buffer, got);
+                    TraceFrame(L"Rcvd: ", target, got);
                 }
             }
             break;

@@ -30,19 +30,29 @@ class cSerialPort {
     bool Receive(uint8_t* buffer, uint32_t& count);
     // Receives one framed message with an n-byte payload, checks it and copies the payload.
     bool ReceiveWithCRC(uint32_t n, uint8_t* out);
+    // The port's own I/O buffer, of at least size bytes (null when it cannot be had). Every
+    // write and read goes through it; a Send of bytes already in it is not copied again. Valid
+    // until the next call of this, Send, Receive or Close.
+    uint8_t* Buffer(uint32_t size);
 
   private:
     friend void SetCurrentPort(cSerialPort* port);
     friend void SetCurrentPort(cSerialPort* port, uint32_t ticket);
     friend void CancelCurrentPort();
-    // Ends a pending write or read and waits until it has ended, so that no late completion
-    // can touch the caller's buffer after Send or Receive has returned.
+    // Ends a pending write or read and waits until it has ended, at most 2000 ms; a write or
+    // read that has still not ended is left to the driver (see Abandon).
     void CancelPending();
+    // Gives the port up to a write or read that did not end when cancelled: the driver may still
+    // write into its overlapped record and buffer, so the device, its I/O event and the buffer
+    // are kept, never freed, for the life of the process; the port is closed without them.
+    void Abandon();
     // True once for a cancel that came while this port was current but had no cancel event.
     bool TakeEarlyCancel();
 
     std::unique_ptr<platform::SerialDevice> device_;  // the port handle and overlapped record
     std::unique_ptr<platform::Event> ioEvent_;        // manual reset, the overlapped record's
+    std::unique_ptr<uint8_t[]> buffer_;               // what the driver reads from or writes to
+    uint32_t bufferSize_ = 0;
     // Auto reset; made anew by each Open. Written only under the current-port lock, so that a
     // cancel from another thread never signals an event that is being closed.
     std::unique_ptr<platform::Event> cancelEvent_;

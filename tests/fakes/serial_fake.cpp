@@ -15,7 +15,15 @@ class FakeSerialDevice : public SerialDevice {
 
     ~FakeSerialDevice() override {
         std::lock_guard<std::mutex> lock(state_->mutex_);
-        state_->calls_.push_back("Close");
+        // Closed while the driver may still end its operation into the freed record.
+        std::vector<FakeSerialDevice*>& ignoring = state_->ignoring_cancel_;
+        const auto found = std::find(ignoring.begin(), ignoring.end(), this);
+        if (found != ignoring.end()) {
+            ignoring.erase(found);
+            state_->calls_.push_back("Close with an operation pending");
+        } else {
+            state_->calls_.push_back("Close");
+        }
         --state_->open_devices_;
     }
 
@@ -122,7 +130,7 @@ class FakeSerialDevice : public SerialDevice {
         std::lock_guard<std::mutex> lock(state_->mutex_);
         state_->calls_.push_back(wait ? "GetResult wait" : "GetResult");
         if (op_.active && !op_.ended) {
-            if (!wait) {
+            if (!wait || !op_.plan.endsOnCancel) {
                 *count = 0;
                 return serial_error::kIoIncomplete;
             }
@@ -135,12 +143,21 @@ class FakeSerialDevice : public SerialDevice {
     ErrorCode CancelIo() override {
         std::lock_guard<std::mutex> lock(state_->mutex_);
         state_->calls_.push_back("CancelIo");
-        if (op_.active && !op_.ended) {
+        if (op_.active && !op_.ended && !op_.plan.endsOnCancel) {
+            state_->ignoring_cancel_.push_back(this);
+        } else if (op_.active && !op_.ended) {
             op_.ended = true;
             op_.count = 0;
             op_.code = error::kOperationAborted;
         }
         return 0;
+    }
+
+    // With the state's mutex held.
+    void EndLateLocked() {
+        if (op_.active && !op_.ended) {
+            EndLocked();
+        }
     }
 
   private:
@@ -238,6 +255,14 @@ bool FakeSerialState::AwaitBlockedWait(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     return blocked_changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                      [this] { return blocked_waits_ > 0; });
+}
+
+void FakeSerialState::EndCancelledIo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (FakeSerialDevice* device : ignoring_cancel_) {
+        device->EndLateLocked();
+    }
+    ignoring_cancel_.clear();
 }
 
 std::vector<std::wstring> FakeSerialState::opened_paths() const {

@@ -17,6 +17,8 @@
 
 namespace platform::fake {
 
+class FakeSerialDevice;
+
 // What one overlapped write or read does.
 struct FakeIo {
     enum class Start {
@@ -40,6 +42,10 @@ struct FakeIo {
     uint32_t limit = UINT32_MAX;
     // GetOverlappedResult of the ended operation fails with this code (0: it succeeds).
     ErrorCode resultError = 0;
+    // False: CancelIo does not end it, as a driver that never completes the cancelled request
+    // (it ends only by FakeSerialState::EndCancelledIo); GetOverlappedResult with wait would
+    // then never return: the fake answers ERROR_IO_INCOMPLETE instead.
+    bool endsOnCancel = true;
 };
 
 // What the fake saw and what it will do; shared by the factory and the devices it opened.
@@ -61,6 +67,9 @@ class FakeSerialState {
 
     // Blocks until a read or write wait of kind kBlock has begun (at most timeoutMs).
     bool AwaitBlockedWait(uint32_t timeoutMs);
+    // The driver ends, late, the cancelled operations that CancelIo did not end: a write takes
+    // its bytes from its buffer, a read puts the next input into its buffer.
+    void EndCancelledIo();
 
     std::vector<std::wstring> opened_paths() const;
     std::vector<std::string> calls() const;  // e.g. "StartRead 53", "Wait 2000", "CancelIo"
@@ -77,6 +86,7 @@ class FakeSerialState {
   private:
     friend class FakeSerialDevice;
     friend class FakeSerialPorts;
+    std::vector<FakeSerialDevice*> ignoring_cancel_;  // devices whose operation did not end
     FailureScript script_;
     mutable std::mutex mutex_;
     std::condition_variable blocked_changed_;

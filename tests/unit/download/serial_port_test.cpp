@@ -251,7 +251,8 @@ TEST(SerialPortSend, EveryOutcome) {
     pendingShort.limit = 2;
     FakeIo resultFails = Pending(FakeIo::Wait::kIoDone);
     resultFails.resultError = 31;
-    const Calls cancelled = {"StartWrite 4", "Wait 2000", "CancelIo", "GetResult wait"};
+    const Calls cancelled = {"StartWrite 4", "Wait 2000", "CancelIo", "Wait 2000",
+                             "GetResult wait"};
     const Case cases[] = {
         {"at once", FakeIo{}, true, {}, {"StartWrite 4"}},
         {"short at once", shortAtOnce, false, {}, {"StartWrite 4"}},
@@ -334,8 +335,9 @@ TEST(SerialPortReceive, EveryOutcome) {
     failsToStart.startError = 1117;
     FakeIo resultFails = Pending(FakeIo::Wait::kIoDone);
     resultFails.resultError = 109;
-    const Calls cancelled = {"StartRead 8", "Wait 2000", "CancelIo", "GetResult wait"};
-    const Calls late = {"StartRead 8", "Wait 2000", "GetResult", "CancelIo", "GetResult wait"};
+    const Calls cancelled = {"StartRead 8", "Wait 2000", "CancelIo", "Wait 2000", "GetResult wait"};
+    const Calls late = {"StartRead 8", "Wait 2000", "GetResult",
+                        "CancelIo",    "Wait 2000", "GetResult wait"};
     const Case cases[] = {
         {"at once", FakeIo{}, {1, 2, 3}, true, 3, {}, {"StartRead 8"}},
         {"start fails",
@@ -606,8 +608,8 @@ TEST(SerialPortCancel, BetweenOperationsEndsExactlyTheNextWait) {
     EXPECT_EQ(rig.NewLines(), (Lines{L"SerialPort.Send: Operation cancelled.",
                                      L"SerialPort.Receive: Receiving timed out."}));
     Calls calls = rig.NewCalls();
-    EXPECT_EQ(Calls(calls.begin() + 1, calls.begin() + 5),
-              (Calls{"StartWrite 2", "Wait 2000", "CancelIo", "GetResult wait"}));
+    EXPECT_EQ(Calls(calls.begin() + 1, calls.begin() + 6),
+              (Calls{"StartWrite 2", "Wait 2000", "CancelIo", "Wait 2000", "GetResult wait"}));
 }
 
 TEST(SerialPortCancel, CompletionWinsAndTheCancelStaysPending) {
@@ -642,13 +644,64 @@ TEST(SerialPortCancel, FromAnotherThreadDuringAReceive) {
     control.join();
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(rig.NewLines(), Lines{L"SerialPort.Receive: Operation cancelled."});
-    EXPECT_EQ(rig.NewCalls(), (Calls{"StartRead 4", "Wait 2000", "CancelIo", "GetResult wait"}));
+    EXPECT_EQ(rig.NewCalls(),
+              (Calls{"StartRead 4", "Wait 2000", "CancelIo", "Wait 2000", "GetResult wait"}));
 
     // The next operation on the same port works normally.
     rig.device().Arrive({9, 8});
     count = 4;
     EXPECT_TRUE(rig.port.Receive(buffer, count));
     EXPECT_EQ(count, 2u);
+}
+
+// A driver that never ends a cancelled write or read (after a surprise removal): the wait for the
+// end is bounded; the device, its overlapped record and the buffer the driver may still use are
+// kept (the device stays open), and the port is closed without them. A late end of the request
+// then touches only the port's buffer: had the driver been given the caller's (freed by then),
+// AddressSanitizer would report it.
+TEST(SerialPortCancel, AnIoThatNeverEndsIsLeftToTheDriver) {
+    for (const bool write : {true, false}) {
+        Rig rig;
+        ASSERT_TRUE(rig.Open());
+        FakeIo io = Pending(write ? FakeIo::Wait::kTimeout : FakeIo::Wait::kBlock);
+        io.endsOnCancel = false;
+        SetCurrentPort(&rig.port);
+        std::thread control;
+        {
+            std::vector<uint8_t> caller = {1, 2, 3, 4};
+            uint32_t count = 4;
+            if (write) {
+                rig.device().ScriptWrite(io);
+                EXPECT_FALSE(rig.port.Send(caller.data(), count));
+            } else {
+                rig.device().ScriptRead(io);
+                control = std::thread([&rig] {
+                    if (rig.device().AwaitBlockedWait(10000)) {
+                        CancelCurrentPort();
+                    }
+                });
+                EXPECT_FALSE(rig.port.Receive(caller.data(), count));
+                control.join();
+                EXPECT_EQ(count, 0u);
+            }
+        }
+        EXPECT_EQ(rig.NewLines(),
+                  (Lines{write ? L"SerialPort.Send: Sending timed out."
+                               : L"SerialPort.Receive: Operation cancelled.",
+                         L"SerialPort: The cancelled operation has not ended; the port is given "
+                         L"up."}))
+            << write;
+        EXPECT_EQ(rig.NewCalls(), (Calls{write ? "StartWrite 4" : "StartRead 4", "Wait 2000",
+                                         "CancelIo", "Wait 2000"}))
+            << write;
+        EXPECT_FALSE(rig.port.IsOpen());
+        EXPECT_EQ(rig.device().open_devices(), 1) << "kept for the driver";
+        rig.device().Arrive({9, 9, 9, 9});
+        rig.device().EndCancelledIo();
+        EXPECT_EQ(rig.device().written(), write ? (Bytes{1, 2, 3, 4}) : (Bytes{}));
+        // The port opens again as a new one.
+        ASSERT_TRUE(rig.port.Open(kName));
+    }
 }
 
 // A cancel from the control thread at any moment of a download's start (before, during or after
