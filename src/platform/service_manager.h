@@ -18,6 +18,7 @@ constexpr uint32_t kManagerAllAccess = 0xF003F;  // SC_MANAGER_ALL_ACCESS
 constexpr uint32_t kAllAccess = 0xF01FF;         // SERVICE_ALL_ACCESS
 constexpr uint32_t kStopAccess = 0x20;           // SERVICE_STOP
 constexpr uint32_t kChangeConfigAccess = 0x02;   // SERVICE_CHANGE_CONFIG
+constexpr uint32_t kQueryStatusAccess = 0x04;    // SERVICE_QUERY_STATUS
 // Service types.
 constexpr uint32_t kWin32OwnProcess = 0x10;  // SERVICE_WIN32_OWN_PROCESS
 constexpr uint32_t kWin32 = 0x30;            // SERVICE_WIN32: own and shared process

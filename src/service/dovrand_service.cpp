@@ -35,6 +35,10 @@ constexpr uint32_t kResumeAutomatic = 18;
 
 constexpr uint32_t kNotifyServiceHandle = 1;  // DEVICE_NOTIFY_SERVICE_HANDLE
 
+// How long the chip maker's loader is given to reach STOPPED: 40 polls, 250 ms apart (10 s).
+constexpr int kLoaderStopPolls = 40;
+constexpr uint32_t kLoaderStopPollMs = 250;
+
 cDovrandService g_service;
 [[maybe_unused]] const bool g_serviceInstalled = (cWindowsService::SetInstance(&g_service), true);
 
@@ -126,8 +130,12 @@ uint32_t cDovrandService::Run(uint32_t /*argc*/, wchar_t** /*argv*/) {
             LogWrite(L"Service \"%ls\" stopped and disabled.", displayName);
         }
         ReportStatus();
+        // RUNNING before the start-time attempt: while a service is starting the service manager
+        // holds its lock (every other start waits) and stops a service whose start outlasts 80 s
+        // plus its wait hint, and an attempt whose tries fail takes over two minutes. A stop
+        // during the attempt cancels it as during any later attempt.
+        ReportRunning();
         LoadFirmware();
-        ReportState(service_state::kRunning, 0);
         LogWrite(L"Service successfully started!");
 
         platform::Event* const events[2] = {StopEvent(), NewDeviceEvent()};
@@ -283,6 +291,21 @@ bool IsQdlService(const std::wstring& name) {
 
 }  // namespace
 
+void cDovrandService::AwaitStopped(platform::Service& loader, platform::ServiceStatus status) {
+    platform::Event* stop = StopEvent();
+    for (int poll = 0;
+         poll < kLoaderStopPolls && status.currentState != platform::service::kStopped; ++poll) {
+        // A stop of this service (or a wait that fails) ends the wait at once; so does a
+        // loader whose status cannot be read. Not running as a service, nothing is waited for.
+        if (stop == nullptr ||
+            platform::Get().sync->WaitAny(&stop, 1, kLoaderStopPollMs).status !=
+                platform::WaitStatus::kTimeout ||
+            loader.QueryStatus(&status) != 0) {
+            return;
+        }
+    }
+}
+
 bool cDovrandService::DisableQdlServices(wchar_t (&displayName)[platform::kMaxPath]) {
     namespace svc = platform::service;
     platform::ErrorCode error = 0;
@@ -315,12 +338,19 @@ bool cDovrandService::DisableQdlServices(wchar_t (&displayName)[platform::kMaxPa
             std::wmemcpy(displayName, entry.displayName.data(), kept);
             displayName[kept] = L'\0';
             std::unique_ptr<platform::Service> service = manager->OpenService(
-                entry.serviceName, svc::kStopAccess | svc::kChangeConfigAccess, &error);
+                entry.serviceName,
+                svc::kStopAccess | svc::kChangeConfigAccess | svc::kQueryStatusAccess, &error);
             if (!service) {
                 return false;
             }
+            // ControlService returns once the loader's handler has taken the stop, which may be
+            // before the loader has closed the card's port (opened without sharing): the first
+            // try would then fail on it and wait 30 s. So a stop that was accepted is followed
+            // until the loader reports STOPPED, for a bounded time.
             platform::ServiceStatus status;
-            service->Control(svc::kControlStop, &status);
+            if (service->Control(svc::kControlStop, &status) == 0) {
+                AwaitStopped(*service, status);
+            }
             return service->ChangeStartType(svc::kDisabled) == 0;
         }
         if (error != platform::error::kMoreData) {

@@ -76,6 +76,10 @@ class cDovrandService : public cWindowsService {
     platform::Event* NewDeviceEvent();
 
   private:
+    // Polls the stopped loader until it reports STOPPED, at most 10 s; a stop of this service
+    // ends the wait at once. status is what the stop control returned.
+    static void AwaitStopped(platform::Service& loader, platform::ServiceStatus status);
+
     // Guards the remembered device, its change count and the new-device event's life.
     platform::CriticalSection deviceLock_;
     std::unique_ptr<platform::Event> newDeviceEvent_;

@@ -17,6 +17,10 @@ namespace {
 constexpr uint32_t kStartWaitHintMs = 5000;
 constexpr uint32_t kStopWaitHintMs = 3000;
 constexpr uint32_t kShutdownLogCloseMs = 1000;
+// The close at the end waits this long for a log writer that is in the middle of a write (a log
+// folder on a share that no longer answers), so that the end is still reported; what that writer
+// has not written by then it writes itself while the process lives.
+constexpr uint32_t kEndLogCloseMs = 2000;
 constexpr size_t kNoticeChars = 260;
 constexpr size_t kErrorEventChars = 1024;
 
@@ -119,6 +123,16 @@ void cWindowsService::ReportState(uint32_t state, uint32_t waitHint) {
     ReportLocked();
 }
 
+void cWindowsService::ReportRunning() {
+    platform::LockGuard lock(State().statusLock);
+    if (status_.currentState == service_state::kStopPending) {
+        return;
+    }
+    status_.currentState = service_state::kRunning;
+    status_.waitHint = 0;
+    ReportLocked();
+}
+
 void cWindowsService::ReportEnd(uint32_t exitCode) {
     platform::LockGuard lock(State().statusLock);
     status_.currentState = service_state::kStopped;
@@ -182,7 +196,7 @@ void cWindowsService::Main(uint32_t argc, wchar_t** argv) {
     } else {
         LogWrite(L"Service stopped with ExitCode = %d.", static_cast<int32_t>(exitCode));
     }
-    LogClose(platform::kInfinite);
+    LogClose(kEndLogCloseMs);
     std::unique_ptr<platform::Event> closing;
     {
         platform::LockGuard lock(state.statusLock);

@@ -87,6 +87,9 @@ class cWindowsService {
     void ReportStatus();
     // Sets the current state and the wait hint, then reports as ReportStatus does.
     void ReportState(uint32_t state, uint32_t waitHint);
+    // Reports RUNNING (wait hint 0), unless a stop has begun: a RUNNING after STOP_PENDING would
+    // tell whoever waits for the stop that it failed.
+    void ReportRunning();
     platform::StatusHandle StatusHandle();
     // The stop event, from ServiceMain's creation until just before its end report; else null.
     static platform::Event* StopEvent();

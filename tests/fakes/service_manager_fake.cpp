@@ -21,8 +21,10 @@ ServiceStatus StatusOf(const FakeService& s) {
 
 class FakeServiceHandle : public Service {
   public:
-    FakeServiceHandle(FakeServiceManager& manager, std::wstring name)
-        : manager_(manager), name_(std::move(name)) {}
+    // access: the rights the handle was opened with; a call that needs a right the handle lacks
+    // fails with ERROR_ACCESS_DENIED, as the service manager checks it.
+    FakeServiceHandle(FakeServiceManager& manager, std::wstring name, uint32_t access)
+        : manager_(manager), name_(std::move(name)), access_(access) {}
 
     ~FakeServiceHandle() override {
         manager_.script_.Check("CloseServiceHandle");
@@ -33,6 +35,9 @@ class FakeServiceHandle : public Service {
     ErrorCode Start() override {
         if (ErrorCode code = manager_.script_.Check("StartServiceW"); code != 0) {
             return code;
+        }
+        if ((access_ & 0x10) == 0) {
+            return error::kAccessDenied;
         }
         std::lock_guard<std::mutex> lock(manager_.mutex_);
         FakeService* s = manager_.Find(name_);
@@ -53,6 +58,9 @@ class FakeServiceHandle : public Service {
         if (ErrorCode code = manager_.script_.Check("ControlService"); code != 0) {
             return code;
         }
+        if ((access_ & 0x20) == 0) {
+            return error::kAccessDenied;
+        }
         std::lock_guard<std::mutex> lock(manager_.mutex_);
         FakeService* s = manager_.Find(name_);
         if (s == nullptr) {
@@ -72,6 +80,9 @@ class FakeServiceHandle : public Service {
     ErrorCode QueryStatus(ServiceStatus* status) override {
         if (ErrorCode code = manager_.script_.Check("QueryServiceStatus"); code != 0) {
             return code;
+        }
+        if ((access_ & 0x04) == 0) {
+            return error::kAccessDenied;
         }
         std::lock_guard<std::mutex> lock(manager_.mutex_);
         FakeService* s = manager_.Find(name_);
@@ -95,6 +106,9 @@ class FakeServiceHandle : public Service {
         if (ErrorCode code = manager_.script_.Check("DeleteService"); code != 0) {
             return code;
         }
+        if ((access_ & 0x10000) == 0) {
+            return error::kAccessDenied;
+        }
         std::lock_guard<std::mutex> lock(manager_.mutex_);
         FakeService* s = manager_.Find(name_);
         if (s == nullptr) {
@@ -115,6 +129,9 @@ class FakeServiceHandle : public Service {
         if (ErrorCode code = manager_.script_.Check("ChangeServiceConfigW"); code != 0) {
             return code;
         }
+        if ((access_ & 0x02) == 0) {
+            return error::kAccessDenied;
+        }
         std::lock_guard<std::mutex> lock(manager_.mutex_);
         FakeService* s = manager_.Find(name_);
         if (s == nullptr) {
@@ -127,6 +144,7 @@ class FakeServiceHandle : public Service {
   private:
     FakeServiceManager& manager_;
     std::wstring name_;
+    uint32_t access_;
 };
 
 class FakeServiceDatabase : public ServiceDatabase {
@@ -166,7 +184,7 @@ class FakeServiceDatabase : public ServiceDatabase {
         }
         manager_.services_[LowerCaseAscii(c.serviceName)] = std::move(s);
         ++manager_.open_handles_;
-        return std::make_unique<FakeServiceHandle>(manager_, c.serviceName);
+        return std::make_unique<FakeServiceHandle>(manager_, c.serviceName, c.access);
     }
 
     std::unique_ptr<Service> OpenService(const std::wstring& name, uint32_t access,
@@ -185,7 +203,7 @@ class FakeServiceDatabase : public ServiceDatabase {
             return nullptr;
         }
         ++manager_.open_handles_;
-        return std::make_unique<FakeServiceHandle>(manager_, name);
+        return std::make_unique<FakeServiceHandle>(manager_, name, access);
     }
 
     ErrorCode EnumServices(uint32_t serviceType, uint32_t serviceState, uint32_t bufferBytes,

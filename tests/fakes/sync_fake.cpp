@@ -1,5 +1,6 @@
 #include "fakes/sync_fake.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -8,8 +9,12 @@ namespace platform::fake {
 
 class FakeEvent : public Event {
   public:
-    FakeEvent(FakeSync& sync, bool manualReset, bool set)
-        : sync_(sync), manual_(manualReset), set_(set) {}
+    FakeEvent(FakeSync& sync, bool manualReset, bool set, int number)
+        : sync_(sync), manual_(manualReset), set_(set), number_(number) {}
+    ~FakeEvent() override {
+        std::lock_guard<std::mutex> lock(sync_.mutex_);
+        sync_.events_closed_.push_back(number_);
+    }
 
     bool Set() override {
         if (sync_.script_.Check("SetEvent") != 0) {
@@ -45,6 +50,7 @@ class FakeEvent : public Event {
     FakeSync& sync_;
     bool manual_;
     bool set_;
+    int number_;  // in the order of CreateEvent
 };
 
 namespace {
@@ -121,7 +127,13 @@ std::unique_ptr<Event> FakeSync::CreateEvent(bool manualReset, bool initiallySet
         *error = code;
         return nullptr;
     }
-    return std::make_unique<FakeEvent>(*this, manualReset, initiallySet);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::make_unique<FakeEvent>(*this, manualReset, initiallySet, ++events_made_);
+}
+
+bool FakeSync::EventClosed(int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(events_closed_.begin(), events_closed_.end(), n) != events_closed_.end();
 }
 
 WaitResult FakeSync::WaitAny(Event* const* events, size_t count, uint32_t timeoutMs) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "fakes/failure_script.h"
 #include "platform/sync.h"
@@ -34,6 +35,8 @@ class FakeSync : public Sync {
     void ExpireHeldWaits(int count);
     // Blocks until `count` held waits have begun in all (at most realTimeoutMs).
     bool AwaitHeldWaits(int count, uint32_t realTimeoutMs);
+    // Whether the n-th event made by CreateEvent (1: the first) has been closed.
+    bool EventClosed(int n);
 
   private:
     friend class FakeEvent;
@@ -49,6 +52,8 @@ class FakeSync : public Sync {
     uint32_t held_timeout_ = 0;
     int held_started_ = 0;
     int expiries_ = 0;
+    int events_made_ = 0;
+    std::vector<int> events_closed_;
 };
 
 // Whether an event of a FakeSync is set, and taking the signal of an automatic-reset one

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "fakes/service_manager_fake.h"
 #include "platform/platform.h"
 #include "service/dovrand_service.h"
+#include "service/service_rig.h"
 
 namespace {
 
@@ -183,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 // 0x20, no drivers) in the active state (1): in name order a running driver, a stopped
 // own-process service and a running shared-process one, all named as loaders; only the last
 // is found. The manager is opened with SC_MANAGER_ALL_ACCESS, the service with SERVICE_STOP |
-// SERVICE_CHANGE_CONFIG.
+// SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS.
 TEST(DisableQdlServicesTest, EnumeratesRunningWin32ServicesWithAllAccess) {
     FakeServiceManager manager;
     FakeService driver = Running(L"QDLService", L"driver");
@@ -206,7 +208,59 @@ TEST(DisableQdlServicesTest, EnumeratesRunningWin32ServicesWithAllAccess) {
     EXPECT_EQ(std::wstring(displayName), L"shared");
     EXPECT_EQ(manager.Get(L"QDLService2kB").startType, 4u);  // SERVICE_DISABLED
     EXPECT_EQ(manager.Get(L"QDLService").state, 4u);
-    EXPECT_EQ(manager.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0x22}));
+    EXPECT_EQ(manager.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0x26}));
 }
+
+// In the service, the stopped loader is followed until it reports STOPPED (polled every 250 ms,
+// at most 40 times) before the start-time attempt searches for the card; a stop of this service
+// or a status that cannot be read ends the wait at once.
+struct AwaitCase {
+    const char* name;
+    std::vector<uint32_t> statesAfterStop;  // what the loader's status queries report
+    bool stopDuringTheWait;
+    int queries;
+    uint32_t stateAtTheSearch;
+    bool queryFails = false;
+};
+
+class AwaitLoaderStoppedTest : public testing::TestWithParam<AwaitCase> {};
+
+TEST_P(AwaitLoaderStoppedTest, BeforeTheFirstSearch) {
+    const AwaitCase& c = GetParam();
+    service_test::ServiceRig rig;
+    FakeService loader = Running(L"QDLService2kLenovo", L"Lenovo Gobi 2000 Loader");
+    loader.statesAfterStop = c.statesAfterStop;
+    rig.services.AddService(loader);
+    if (c.queryFails) {
+        rig.services.script().Fail("QueryServiceStatus", 5);
+    }
+    rig.sync.HoldWaits(250);
+    if (!c.stopDuringTheWait) {
+        rig.sync.ExpireHeldWaits(40);
+    }
+    std::atomic<uint32_t> atSearch{0};
+    rig.devices.script().OnCall("SetupDiGetClassDevsW",
+                                [&] { atSearch = rig.services.Get(L"QDLService2kLenovo").state; });
+    rig.Start();
+    if (c.stopDuringTheWait) {
+        ASSERT_TRUE(rig.sync.AwaitHeldWaits(1, service_test::ServiceRig::kRealTimeoutMs));
+    } else {
+        ASSERT_TRUE(rig.AwaitRunning());
+    }
+    rig.Send(1);  // SERVICE_CONTROL_STOP
+    rig.Join();
+    EXPECT_EQ(rig.services.script().Calls("QueryServiceStatus"), c.queries);
+    EXPECT_EQ(atSearch.load(), c.stateAtTheSearch);
+    EXPECT_EQ(rig.services.Get(L"QDLService2kLenovo").startType, 4u);  // disabled all the same
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AwaitLoaderStoppedTest,
+    testing::Values(AwaitCase{"StoppedAtOnce", {}, false, 0, 1},
+                    AwaitCase{"StoppedAtTheSecondPoll", {3, 1}, false, 2, 1},
+                    AwaitCase{"NeverStoppedGivenTenSeconds", {3}, false, 40, 3},
+                    AwaitCase{"StopOfThisServiceEndsTheWait", {3}, true, 0, 3},
+                    AwaitCase{"StatusNotReadEndsTheWait", {3}, false, 1, 3, true}),
+    [](const testing::TestParamInfo<AwaitCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -111,13 +111,19 @@ void CardWithoutPort(ServiceRig& rig) {
     rig.serial.state().script().Fail("Open", 2, -1);
 }
 
-// A card whose answer to the initial message never comes: the read waits for the cancel.
-void SilentCard(ServiceRig& rig) {
+// A card whose answer to the initial message never comes: the read waits for the cancel. With
+// a driver that never ends the cancelled read, when told so.
+void SilentCardWith(ServiceRig& rig, bool endsOnCancel) {
     rig.AddCard();
     platform::fake::FakeIo blocked;
     blocked.start = platform::fake::FakeIo::Start::kPending;
     blocked.wait = platform::fake::FakeIo::Wait::kBlock;
+    blocked.endsOnCancel = endsOnCancel;
     rig.serial.state().ScriptRead(blocked);
+}
+
+void SilentCard(ServiceRig& rig) {
+    SilentCardWith(rig, true);
 }
 
 // Sends a control from the try's first priority change, on the service thread: after the
@@ -298,6 +304,19 @@ INSTANTIATE_TEST_SUITE_P(
                         kCancelled,
                         {kWaiting, kStarted, L"Stopping service...", L"Service stopped."}}),
                 1, 1},
+        // The bounded wait for the cancelled read's end lets the stop reach STOPPED.
+        RunCase{
+            "StopDuringATryWhoseReadNeverEnds", [](ServiceRig& rig) { SilentCardWith(rig, false); },
+            [](ServiceRig& rig) {
+                ASSERT_TRUE(rig.serial.state().AwaitBlockedWait(ServiceRig::kRealTimeoutMs));
+                rig.Send(service_control::kStop);
+            },
+            Concat({kStart,
+                    {kOpened, L"Stop signal received.", L"SerialPort.Receive: Operation cancelled.",
+                     L"SerialPort: The cancelled operation has not ended; the port is given up.",
+                     L"Error receiving answer for initial message."},
+                    {kWaiting, kStarted, L"Stopping service...", L"Service stopped."}}),
+            1, 1},
         RunCase{"SuspendCancelsTheTryAndTheAttemptGoesOn",
                 [](ServiceRig& rig) {
                     SilentCard(rig);

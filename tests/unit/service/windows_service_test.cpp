@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -190,6 +191,15 @@ void InterrogateWhileStarting(ServiceRig& rig, TestService&) {
     rig.Send(service_control::kStop);
 }
 
+void StopWhileStarting(ServiceRig& rig, TestService&) {
+    auto sent = std::make_shared<std::atomic<bool>>(false);
+    rig.services.script().OnCall("EnumServicesStatusW", [&rig, sent] {
+        if (!sent->exchange(true)) {
+            rig.Send(service_control::kStop);
+        }
+    });
+}
+
 void HoldRun(ServiceRig&, TestService& test) {
     test.release = std::promise<void>();  // Run goes on after the shutdown's close
 }
@@ -263,13 +273,13 @@ const std::vector<Report> kStopped2 = Concat(kStart, {{kStopPending, 0x45, 7, 30
                                                       {kStopped, 0x45, 9, 0}});
 const std::vector<Report> kInterrogated =
     Concat(kStart, {{kRunning, 0x45, 0, 0}, kStopped1[7], kStopped1[8], kStopped1[9]});
-// An interrogate, then a stop, during the start-time attempt: RUNNING comes after the stop.
-const std::vector<Report> kInterrogatedStarting =
-    Concat(std::vector<Report>(kStart.begin(), kStart.end() - 1), {{kStartPending, 0x45, 7, 5000},
+// A stop before RUNNING (from the enumeration of the chip maker's loaders): no RUNNING after
+// STOP_PENDING, which would tell `Dovrand -stop` that the stop failed.
+const std::vector<Report> kStoppedStarting =
+    Concat(std::vector<Report>(kStart.begin(), kStart.end() - 2), {{kStopPending, 0x45, 6, 3000},
+                                                                   {kStopPending, 0x45, 7, 3000},
                                                                    {kStopPending, 0x45, 8, 3000},
-                                                                   {kRunning, 0x45, 0, 0},
-                                                                   {kStopPending, 0x45, 9, 3000},
-                                                                   {kStopped, 0x45, 9, 0}});
+                                                                   {kStopped, 0x45, 8, 0}});
 const Lines kInterrogatedStartingLines =
     Concat(Concat({L"Initializing service..."}, PreparedLines()),
            {L"cSerialPort.Open: Unable to open port \\\\.\\COM7\\QDLService. ErrorCode: 2",
@@ -329,12 +339,24 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  {kNotice},
                  {}},
+        // RUNNING comes before the start-time attempt: an interrogate during it reports RUNNING.
         HostCase{"InterrogateWhileStarting",
                  true,
                  CardWithoutPort,
                  InterrogateWhileStarting,
-                 kInterrogatedStarting,
+                 kInterrogated,
                  kInterrogatedStartingLines,
+                 0,
+                 {kNotice},
+                 {}},
+        HostCase{"StopBeforeRunning",
+                 true,
+                 StopWhileStarting,
+                 nullptr,
+                 kStoppedStarting,
+                 {L"Initializing service...", L"Stop signal received.",
+                  L"No Qualcomm Gobi devices found.", L"Service successfully started!",
+                  L"Stopping service...", L"Service stopped."},
                  0,
                  {kNotice},
                  {}},
@@ -425,9 +447,10 @@ TEST(ServiceEndTest, StopEventClosedBeforeStoppedIsReported) {
     cWindowsService::SetInstance(&test);
     test.release.set_value();
     std::mutex mutex;
-    std::vector<bool> open;  // at each report
+    std::vector<bool> open;  // at each report: the stop event held, its handle not closed
     rig.host.script().OnCall("SetServiceStatus", [&] {
-        const bool now = TestService::StopEventOpen();
+        // The stop event is the first event ServiceMain makes.
+        const bool now = TestService::StopEventOpen() || !rig.sync.EventClosed(1);
         std::lock_guard<std::mutex> lock(mutex);
         open.push_back(now);
     });
@@ -437,7 +460,7 @@ TEST(ServiceEndTest, StopEventClosedBeforeStoppedIsReported) {
     rig.Join();
     ASSERT_EQ(rig.Reports(), Concat(kTestStart, {{kStopPending, 5, 4, 3000}, {kStopped, 5, 4, 0}}));
     std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(open, (std::vector<bool>{false, true, true, true, true, false}));
+    EXPECT_EQ(open, (std::vector<bool>{true, true, true, true, true, false}));
 }
 
 // Where the log goes, and what the event log is told, for the start keys and the program's path.
