@@ -11,6 +11,8 @@ class Console {
     virtual ~Console() = default;
     // Writes the text to standard output at once; "\n" ends a line.
     virtual void Write(const std::wstring& text) = 0;
+    // The same to standard error.
+    virtual void WriteError(const std::wstring& text) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;  // Sleep
 };
 

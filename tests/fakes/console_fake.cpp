@@ -7,6 +7,16 @@ void FakeConsole::Write(const std::wstring& text) {
     text_ += text;
 }
 
+void FakeConsole::WriteError(const std::wstring& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ += text;
+}
+
+std::wstring FakeConsole::ErrorText() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
 void FakeConsole::Sleep(uint32_t milliseconds) {
     std::function<void(uint32_t)> hook;
     {

@@ -5,8 +5,10 @@
 
 namespace platform::win32 {
 
-void Win32Console::Write(const std::wstring& text) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+namespace {
+
+void WriteTo(DWORD handle, const std::wstring& text) {
+    HANDLE out = GetStdHandle(handle);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -28,6 +30,16 @@ void Win32Console::Write(const std::wstring& text) {
     }
     const std::string bytes = ToUtf8(lines);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
+void Win32Console::Write(const std::wstring& text) {
+    WriteTo(STD_OUTPUT_HANDLE, text);
+}
+
+void Win32Console::WriteError(const std::wstring& text) {
+    WriteTo(STD_ERROR_HANDLE, text);
 }
 
 void Win32Console::Sleep(uint32_t milliseconds) {

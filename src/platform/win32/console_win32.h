@@ -1,4 +1,4 @@
-// Standard output: WriteConsoleW on a console, UTF-8 with CR LF line ends otherwise.
+// Standard output and error: WriteConsoleW on a console, UTF-8 with CR LF line ends otherwise.
 #pragma once
 
 #include "platform/console.h"
@@ -8,6 +8,7 @@ namespace platform::win32 {
 class Win32Console : public Console {
   public:
     void Write(const std::wstring& text) override;
+    void WriteError(const std::wstring& text) override;
     void Sleep(uint32_t milliseconds) override;
 };
 

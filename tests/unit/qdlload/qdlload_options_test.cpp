@@ -141,3 +141,27 @@ TEST(QdlloadOptionsTest, AcceptsPathsOf259Characters) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+#include "console_text.h"
+#include "fakes/console_fake.h"
+#include "platform/platform.h"
+
+namespace {
+
+// In the Windows build qdlload writes through the platform's console, which shows every letter
+// on a console: standard output and standard error each to its own.
+TEST(QdlloadConsoleTest, WritesWideTextThroughThePlatformsConsole) {
+    platform::fake::FakeConsole console;
+    platform::Platform p = platform::Get();
+    p.console = &console;
+    platform::ScopedPlatform use(p);
+    WriteText(stdout, L"qdlload: firmware loaded into COM7 from C:\\Firmware \u00e9t\u00e9\n");
+    WriteText(stderr, L"ERROR: C:\\\u0424\\AMSS.mbn\n");
+    EXPECT_EQ(console.Text(),
+              L"qdlload: firmware loaded into COM7 from C:\\Firmware \u00e9t\u00e9\n");
+    EXPECT_EQ(console.ErrorText(), L"ERROR: C:\\\u0424\\AMSS.mbn\n");
+}
+
+}  // namespace
+#endif
