@@ -332,6 +332,62 @@ def case_stop_during_download(wine, root):
     check("SerialPort.Send: Sending timed out." not in lines, "the write timed out instead")
 
 
+def start_to_running(wine):
+    """Runs -start and returns the seconds from the command (the start of its process and the
+    service's included) to the service's RUNNING report, with the number of reports made
+    before, once it has come (at most 20 s)."""
+    before = len(wine.statuses())
+    started = time.monotonic()
+    check(wine.dovrand("-start") == (0, STARTING + "started\n"), "start")
+    deadline = started + 20
+    while True:
+        reports = wine.statuses()[before:]
+        if any(r[1] == 4 for r in reports):
+            return time.monotonic() - started, before
+        check(time.monotonic() < deadline, "no RUNNING within 20 s: %r" % reports)
+        time.sleep(0.005)
+
+
+def case_start_with_failing_card(wine, root):
+    """A card whose tries fail (its port cannot be opened): the service reports RUNNING before
+    the start-time attempt, as it does without a card, and a stop during the attempt's wait
+    between tries ends it: STOP_PENDING, then STOPPED, with no RUNNING after the stop."""
+    logs = os.path.join(root, "failing-logs")
+    os.makedirs(logs)
+    log = os.path.join(logs, "Dovrand.log")
+    check(wine.dovrand("-install", "-log", wine.win(logs))[0] == 0, "install")
+    wine.figures["-start to RUNNING, no card"] = start_to_running(wine)[0]
+    check(STOPPED.fullmatch(wine.dovrand("-stop")[1]), "stop, no card")
+    card = Card(wine, os.path.join(root, "failing"))
+    os.unlink(wine.link)  # the card's port cannot be opened: every try fails
+    try:
+        seconds, before = start_to_running(wine)
+        wine.figures["-start to RUNNING, a card whose tries fail"] = seconds
+        waiting = "Error occured while loading of firmware. Waiting 30 seconds to retry..."
+        deadline = time.monotonic() + 20
+        while log_lines(log)[-1] != waiting and time.monotonic() < deadline:
+            time.sleep(0.05)  # the log's writer thread flushes in the background
+        lines = log_lines(log)
+        check(lines[-1] == waiting, "the attempt is not in its wait: %r" % lines[-6:])
+        check(lines.count("Service successfully started!") == 1,
+              "the start-time attempt ended already: %r" % lines[-6:])
+        started = time.monotonic()
+        status, out = wine.dovrand("-stop")
+        wine.figures["-stop during the start-time attempt"] = time.monotonic() - started
+        check(status == 0 and STOPPED.fullmatch(out), "stop: %r" % out)
+        reports = wine.statuses()[before:]
+        check([r[1] for r in reports] == [2] * 6 + [4, 3, 3, 1],
+              "status reports:\n  %s" % "\n  ".join(map(str, reports)))
+        check(wine.dovrand("-remove")[0] == 0, "remove")
+    finally:
+        card.close()
+    expect_in_order(log_lines(log), [
+        "Service stopped.", "Initializing service...",
+        "Lenovo: Qualcomm Gobi 2000 HS-USB (Gobi 2000) found.", "Unable to open port: %s" % PORT,
+        waiting, "Stop signal received.", "Service successfully started!", "Stopping service...",
+        "Service stopped."])
+
+
 def wait_for(path, text, exact=True, seconds=20):
     """Waits until the file holds exactly the text (or contains it)."""
     deadline = time.monotonic() + seconds
@@ -346,7 +402,8 @@ def wait_for(path, text, exact=True, seconds=20):
 
 
 CASES = [case_console_without_service, case_install_and_registry, case_cycle_with_card,
-         case_start_installs, case_non_ascii_path, case_qdl_services, case_stop_during_download]
+         case_start_installs, case_non_ascii_path, case_qdl_services, case_stop_during_download,
+         case_start_with_failing_card]
 # What runs again at each Windows version the prefix is set to report.
 VERSION_CASES = [case_console_without_service, case_cycle_with_card, case_stop_during_download]
 VERSIONS = {"winxp": "5.1.2600", "win7": "6.1.7601"}
