@@ -300,7 +300,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConfigurationTest, testing::Values(
     Configuration{"FailureActionsRefused", 5, 0, kInstalled + kNoRecovery},
     Configuration{"PrivilegesRefused", 0, 5, kInstalled + kNoPrivileges},
     Configuration{"PrivilegeLevelUnknownOnXp", 0, 124, kInstalled},
-    Configuration{"XpRefusingFailureActionsToo", 5, 124, kInstalled + kNoRecovery},
     Configuration{"BothRefused", 5, 5, kInstalled + kNoRecovery + kNoPrivileges},
     // Another code than XP's is not taken for XP's.
     Configuration{"PrivilegesInvalidParameter", 0, 87,
