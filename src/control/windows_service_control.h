@@ -70,6 +70,9 @@ class cWindowsServiceControl {
     static void Print(const wchar_t* format, std::initializer_list<std::wstring> args = {});
 
   private:
+    // The new service's failure actions and required privileges; a failure is printed and the
+    // service stays installed.
+    void ConfigureNewService(platform::Service& service);
     // True when the service command line fits its buffer, terminator included; else prints why
     // it is refused.
     static bool CommandLineFits(const std::wstring& commandLine);

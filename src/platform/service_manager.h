@@ -36,9 +36,13 @@ constexpr uint32_t kStopPending = 3;
 constexpr uint32_t kRunning = 4;
 // Controls.
 constexpr uint32_t kControlStop = 1;  // SERVICE_CONTROL_STOP
+// What the service manager does after a failure of the service (SC_ACTION_TYPE).
+constexpr uint32_t kActionNone = 0;     // SC_ACTION_NONE
+constexpr uint32_t kActionRestart = 1;  // SC_ACTION_RESTART
 }  // namespace service
 
 namespace error {
+constexpr ErrorCode kInvalidLevel = 124;  // a configuration level the system does not know
 constexpr ErrorCode kServiceRequestTimeout = 1053;
 constexpr ErrorCode kServiceAlreadyRunning = 1056;
 constexpr ErrorCode kServiceDisabled = 1058;
@@ -69,6 +73,20 @@ struct ServiceConfig {
     const wchar_t* dependencies;  // a list of strings ended by an empty one
 };
 
+// One action of the service manager after a failure: its type and the delay before it.
+struct FailureAction {
+    uint32_t type = 0;
+    uint32_t delayMilliseconds = 0;
+};
+
+// The failure actions of a service: the first failure takes the first action, the second the
+// second, and so on, the last one for every failure after; the count goes back to zero after
+// resetPeriodSeconds without a failure. No reboot message, no command.
+struct FailureActions {
+    uint32_t resetPeriodSeconds = 0;
+    std::vector<FailureAction> actions;
+};
+
 // An open service, closed (CloseServiceHandle) when the object goes.
 class Service {
   public:
@@ -81,6 +99,12 @@ class Service {
     // ChangeServiceConfigW with this start type, SERVICE_NO_CHANGE for the service type and the
     // error control, and nothing else changed.
     virtual ErrorCode ChangeStartType(uint32_t startType) = 0;
+    // ChangeServiceConfig2W with SERVICE_CONFIG_FAILURE_ACTIONS.
+    virtual ErrorCode SetFailureActions(const FailureActions& failureActions) = 0;
+    // ChangeServiceConfig2W with SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO (6): the only
+    // privileges the service's process keeps when it starts. Windows before Vista does not know
+    // the level and fails with kInvalidLevel.
+    virtual ErrorCode SetRequiredPrivileges(const std::vector<std::wstring>& privileges) = 0;
 };
 
 // An open service control manager of the local machine, closed (CloseServiceHandle) when the

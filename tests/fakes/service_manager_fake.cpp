@@ -141,6 +141,36 @@ class FakeServiceHandle : public Service {
         return 0;
     }
 
+    ErrorCode SetFailureActions(const FailureActions& failureActions) override {
+        if (ErrorCode code = manager_.script_.Check("ChangeServiceConfig2W(FAILURE_ACTIONS)");
+            code != 0) {
+            return code;
+        }
+        std::lock_guard<std::mutex> lock(manager_.mutex_);
+        FakeService* s = manager_.Find(name_);
+        if (s == nullptr) {
+            return error::kServiceDoesNotExist;
+        }
+        s->failureActions = failureActions;
+        return 0;
+    }
+
+    ErrorCode SetRequiredPrivileges(const std::vector<std::wstring>& privileges) override {
+        if (ErrorCode code =
+                manager_.script_.Check("ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)");
+            code != 0) {
+            return code;
+        }
+        std::lock_guard<std::mutex> lock(manager_.mutex_);
+        FakeService* s = manager_.Find(name_);
+        if (s == nullptr) {
+            return error::kServiceDoesNotExist;
+        }
+        s->requiredPrivileges = privileges;
+        s->requiredPrivilegesSet = true;
+        return 0;
+    }
+
   private:
     FakeServiceManager& manager_;
     std::wstring name_;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,20 @@ struct FakeService {
     // The states that the status queries after a stop control report, one per query; the last
     // one stays. Empty: the service stops at once.
     std::vector<uint32_t> statesAfterStop;
+    // What ChangeServiceConfig2W set: the failure actions (none until set) and the required
+    // privileges (requiredPrivilegesSet tells an empty list from none set).
+    std::optional<FailureActions> failureActions;
+    std::vector<std::wstring> requiredPrivileges;
+    bool requiredPrivilegesSet = false;
     // Deleted while it ran: it leaves the table once a query finds it stopped.
     bool markedForDelete = false;
 };
 
 // Calls that can be scripted to fail: "OpenSCManagerW", "CreateServiceW", "OpenServiceW",
 // "StartServiceW", "ControlService", "QueryServiceStatus", "DeleteService",
-// "ChangeServiceConfigW", "EnumServicesStatusW", "StartServiceCtrlDispatcherW";
+// "ChangeServiceConfigW", "ChangeServiceConfig2W(FAILURE_ACTIONS)",
+// "ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)" (kInvalidLevel there is Windows XP),
+// "EnumServicesStatusW", "StartServiceCtrlDispatcherW";
 // "CloseServiceHandle" is counted. Service names compare without regard to ASCII letter case.
 // Each enumerated entry takes 36 bytes plus its two names with terminators, as UTF-16.
 class FakeServiceManager : public ServiceManager {

@@ -1,6 +1,8 @@
 #include "platform/win32/service_manager_win32.h"
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 #include "platform/win32/windows_api.h"
 
@@ -51,6 +53,35 @@ class Win32Service : public Service {
         return Result(ChangeServiceConfigW(handle_, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                            nullptr));
+    }
+
+    ErrorCode SetFailureActions(const FailureActions& f) override {
+        std::vector<SC_ACTION> actions;
+        for (const FailureAction& a : f.actions) {
+            actions.push_back(SC_ACTION{static_cast<SC_ACTION_TYPE>(a.type), a.delayMilliseconds});
+        }
+        SERVICE_FAILURE_ACTIONSW info = {};
+        info.dwResetPeriod = f.resetPeriodSeconds;
+        info.cActions = static_cast<DWORD>(actions.size());
+        info.lpsaActions = actions.empty() ? nullptr : actions.data();
+        return Result(ChangeServiceConfig2W(handle_, SERVICE_CONFIG_FAILURE_ACTIONS, &info));
+    }
+
+    ErrorCode SetRequiredPrivileges(const std::vector<std::wstring>& privileges) override {
+        // The names as one list of strings ended by an empty one.
+        std::wstring list;
+        for (const std::wstring& p : privileges) {
+            list += p;
+            list += L'\0';
+        }
+        list += L'\0';
+        // SERVICE_REQUIRED_PRIVILEGES_INFOW, which the headers declare for Vista and later
+        // only: the level is passed to every Windows, and XP refuses it.
+        struct RequiredPrivilegesInfo {
+            LPWSTR pmszRequiredPrivileges;
+        } info = {list.data()};
+        return Result(
+            ChangeServiceConfig2W(handle_, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &info));
     }
 
   private:

@@ -119,6 +119,18 @@ TEST(InstallTest, ServiceEntryAndEventLogSource) {
     EXPECT_EQ(s.errorControl, 1u);
     EXPECT_EQ(s.commandLine, kQuoted + L" -service -log C:\\Users\\user\\logs");
     EXPECT_TRUE(s.dependencies.empty());
+    // Restarted a minute after the first and the second failure, left stopped after the third,
+    // the count reset after a day; SeChangeNotifyPrivilege its only privilege.
+    ASSERT_TRUE(s.failureActions.has_value());
+    EXPECT_EQ(s.failureActions->resetPeriodSeconds, 86400u);
+    ASSERT_EQ(s.failureActions->actions.size(), 3u);
+    const uint32_t actions[3][2] = {{1, 60000}, {1, 60000}, {0, 0}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(s.failureActions->actions[i].type, actions[i][0]) << i;
+        EXPECT_EQ(s.failureActions->actions[i].delayMilliseconds, actions[i][1]) << i;
+    }
+    EXPECT_TRUE(s.requiredPrivilegesSet);
+    EXPECT_EQ(s.requiredPrivileges, std::vector<std::wstring>{L"SeChangeNotifyPrivilege"});
     EXPECT_EQ(t.services.AccessRequested(), (std::vector<uint32_t>{0xF003F, 0xF01FF}));
     EXPECT_EQ(t.registry.AccessRequested(), (std::vector<uint32_t>{0x2001F, 0x2001F}));
 
@@ -235,6 +247,65 @@ INSTANTIATE_TEST_SUITE_P(Rows, InstallFailureTest, testing::Values(
     InstallFailure{"ThirdValueNotWritten", FailRegistry("RegSetValueExW", 2), kRegistered, true,
                    2}),
     [](const testing::TestParamInfo<InstallFailure>& info) { return info.param.name; });
+// clang-format on
+
+// The configuration after the service is created: a failed call is printed and undoes nothing;
+// Windows XP's refusal of the privilege level is silent.
+struct Configuration {
+    const char* name;
+    platform::ErrorCode failureActionsError;
+    platform::ErrorCode privilegesError;
+    std::wstring output;
+};
+
+void PrintTo(const Configuration& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ConfigurationTest : public testing::TestWithParam<Configuration> {};
+
+TEST_P(ConfigurationTest, PrintedAndInstallKept) {
+    const Configuration& c = GetParam();
+    ControlTest t;
+    t.text.Add(87, L"The parameter is incorrect.\r\n");
+    if (c.failureActionsError != 0) {
+        t.services.script().Fail("ChangeServiceConfig2W(FAILURE_ACTIONS)", c.failureActionsError);
+    }
+    if (c.privilegesError != 0) {
+        t.services.script().Fail("ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)",
+                                 c.privilegesError);
+    }
+    EXPECT_TRUE(t.control.Install(nullptr, 0));
+    EXPECT_EQ(t.console.Text(), c.output);
+    const platform::fake::FakeService s = t.services.Get(L"Dovrand");
+    EXPECT_EQ(s.commandLine, kQuoted + L" -service");
+    EXPECT_EQ(s.failureActions.has_value(), c.failureActionsError == 0);
+    EXPECT_EQ(s.requiredPrivilegesSet, c.privilegesError == 0);
+    // Each call made once, whatever the other did; the event-log source registered after them.
+    EXPECT_EQ(t.services.script().Calls("ChangeServiceConfig2W(FAILURE_ACTIONS)"), 1);
+    EXPECT_EQ(t.services.script().Calls("ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)"), 1);
+    EXPECT_EQ(t.registry.Written().size(), 4u);
+    EXPECT_TRUE(t.AllClosed());
+}
+
+const std::wstring kInstalled = L"Dovrand Service installed.\n";
+const std::wstring kNoRecovery =
+    L"Unable to set the failure actions of the service (Access is denied. (0x5))\n";
+const std::wstring kNoPrivileges =
+    L"Unable to set the required privileges of the service (Access is denied. (0x5))\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, ConfigurationTest, testing::Values(
+    Configuration{"BothSet", 0, 0, kInstalled},
+    Configuration{"FailureActionsRefused", 5, 0, kInstalled + kNoRecovery},
+    Configuration{"PrivilegesRefused", 0, 5, kInstalled + kNoPrivileges},
+    Configuration{"PrivilegeLevelUnknownOnXp", 0, 124, kInstalled},
+    Configuration{"BothRefused", 5, 5, kInstalled + kNoRecovery + kNoPrivileges},
+    // Another code than XP's is not taken for XP's.
+    Configuration{"PrivilegesInvalidParameter", 0, 87,
+                  kInstalled + L"Unable to set the required privileges of the service (The "
+                               L"parameter is incorrect. (0x57))\n"}),
+    [](const testing::TestParamInfo<Configuration>& info) { return info.param.name; });
 // clang-format on
 
 }  // namespace

@@ -45,6 +45,8 @@ REGISTRY = [
 # the service's arguments.
 CUSTOM_ACTIONS = {
     "RestoreLog": ("LOG", "[SAVEDLOG]"),
+    "KeepLog": ("LOG", "[SAVEDLOG]"),
+    "KeepNoPreference": ("NOPREFERENCE", "[SAVEDNOPREFERENCE]"),
     "RestoreNoPreference": ("NOPREFERENCE", "[SAVEDNOPREFERENCE]"),
     "LogOff": ("LOG", "0"),
     "NoPreferenceOff": ("NOPREFERENCE", "0"),
@@ -54,46 +56,91 @@ CUSTOM_ACTIONS = {
     "LogArgQuotedRoot": ("LOGARG", " -log \"[LOG]\\\""),
     "NoPreferenceArg": ("NOPREFARG", " -nopreference"),
     "SetLogFolder": ("DovrandLogFolder", "[LOG]"),
+    "SetShareLogFolder": ("DovrandShareLogFolder", "[LOG]"),
     "SetProgramLog": ("DOVRANDPROGRAMLOG", "[DovrandFolder]"),
 }
 EXECUTE = [
     ["RestoreLog", "NOT LOG AND SAVEDLOG", "51"],
     ["RestoreNoPreference", "NOT NOPREFERENCE AND SAVEDNOPREFERENCE", "52"],
-    ["LogOff", "NOT LOG", "53"],
-    ["NoPreferenceOff", "NOT NOPREFERENCE", "54"],
+    # A maintenance run by a user who is not an administrator (AdminUser as the user really is,
+    # MSIUSEREALADMINDETECTION) keeps the stored keys, whatever it was given.
+    ["KeepLog", "Installed AND NOT AdminUser", "55"],
+    ["KeepNoPreference", "Installed AND NOT AdminUser", "56"],
+    ["LogOff", "NOT LOG", "57"],
+    ["NoPreferenceOff", "NOT NOPREFERENCE", "58"],
     ["LogArgNextToProgram", "LOG=\"1\"", "101"],
     ["LogArgFolder", "LOG<>\"0\" AND LOG<>\"1\" AND NOT (LOG >< \" \")", "102"],
     ["LogArgQuotedFolder", "LOG >< \" \" AND NOT (LOG >> \"\\\")", "103"],
     ["LogArgQuotedRoot", "LOG >< \" \" AND LOG >> \"\\\"", "104"],
     ["NoPreferenceArg", "NOPREFERENCE=\"1\"", "105"],
-    ["SetLogFolder", "LOG<>\"0\" AND LOG<>\"1\"", "106"],
+    ["SetLogFolder", "LOG<>\"0\" AND LOG<>\"1\" AND NOT (LOG << \"\\\\\")", "106"],
+    ["SetShareLogFolder", "LOG << \"\\\\\"", "107"],
     ["SetProgramLog", "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE", "1410"]]
 # Standard actions in the order they must run: the searches before the keys are restored, the
 # launch conditions after, the directories resolved after the log folder is set, the installed
 # version removed before anything is installed, the program's log marked for removal after the
 # directories are known and before the script is written, the service stopped and deleted
 # before the files change and installed and started after.
-ORDER = ["FindRelatedProducts", "AppSearch", "RestoreLog", "NoPreferenceOff", "LaunchConditions",
-         "LogArgNextToProgram", "SetLogFolder", "CostFinalize", "InstallValidate",
+ORDER = ["FindRelatedProducts", "AppSearch", "RestoreLog", "RestoreNoPreference", "KeepLog",
+         "KeepNoPreference", "LogOff", "NoPreferenceOff", "LaunchConditions",
+         "LogArgNextToProgram", "SetLogFolder", "SetShareLogFolder", "CostFinalize",
+         "InstallValidate",
          "RemoveExistingProducts", "SetProgramLog", "InstallInitialize", "StopServices",
          "DeleteServices", "RemoveRegistryValues", "RemoveFiles", "RemoveFolders",
          "CreateFolders", "InstallFiles", "WriteRegistryValues", "InstallServices",
-         "StartServices", "InstallFinalize"]
+         "MsiConfigureServices", "FailureActionsBeforeMsi5", "StartServices", "InstallFinalize"]
+# Standard actions that run on a condition: a standard user's maintenance run creates no folder;
+# Windows Installer 5 configures the service from its tables, an older one has sc.exe do it.
+CONDITIONED = {
+    "CreateFolders": "AdminUser OR NOT Installed",
+    "MsiConfigureServices": "VersionMsi >= \"5.00\" AND NOT REMOVE=\"ALL\"",
+    "FailureActionsBeforeMsi5": "VersionMsi < \"5.00\" AND NOT REMOVE=\"ALL\"",
+}
+# The failure actions on Windows Installer before 5 (Windows XP's): the system's sc.exe as
+# LocalSystem (34 run a program, 0x40 its exit code ignored, 0x400 deferred, 0x800 not
+# impersonated), with the actions of MsiServiceConfigFailureActions.
+SC_FAILURE = ["FailureActionsBeforeMsi5", "3170", "TARGETDIR",
+              "\"[SystemFolder]sc.exe\" failure Dovrand reset= 86400 "
+              "actions= restart/60000/restart/60000/\"\"/0", ""]
+# Restarted after 60 s on the first and the second failure (1: SC_ACTION_RESTART), nothing after
+# (0), reset after 86400 s; SeChangeNotifyPrivilege its only privilege (6:
+# SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO); both at install and repair (1 | 4).
+FAILURE_ACTIONS = [["DovrandRecovery", "Dovrand", "5", "86400", "", "", "1[~]1[~]0",
+                    "60000[~]60000[~]0", "DovrandExe"]]
+SERVICE_CONFIG = [["DovrandPrivileges", "Dovrand", "5", "6", "SeChangeNotifyPrivilege",
+                   "DovrandExe"]]
+# The LOG folder on a drive: SYSTEM and Administrators full control (0x1F01FF), Users read and
+# execute (0x1200A9), nothing else.
+LOCK_PERMISSIONS = [["DovrandLogFolder", "CreateFolder", "", "Administrators", "2032127"],
+                    ["DovrandLogFolder", "CreateFolder", "", "SYSTEM", "2032127"],
+                    ["DovrandLogFolder", "CreateFolder", "", "Users", "1179817"]]
+# The folder components: one for a LOG folder on a drive (locked), one for a share's (not
+# locked: names resolved here would be this computer's accounts there); none for LOG 0 or 1.
+# The stored keys' component in the program's folder.
+COMPONENTS = {"StartKeys": ("DovrandFolder", ""),
+              "LogFolder": ("DovrandLogFolder",
+                            "LOG<>\"0\" AND LOG<>\"1\" AND NOT (LOG << \"\\\\\")"),
+              "ShareLogFolder": ("DovrandShareLogFolder", "LOG << \"\\\\\"")}
 LAUNCH_CONDITIONS = [
     ["LOG=\"0\" OR LOG=\"1\" OR LOG >< \":\\\" OR LOG << \"\\\\\"",
      "LOG=[LOG]: LOG is 1 (the log next to Dovrand.exe), 0 (no log) or a full folder path such "
      "as C:\\Logs\\Dovrand."],
     ["NOPREFERENCE=\"0\" OR NOPREFERENCE=\"1\"",
      "NOPREFERENCE=[NOPREFERENCE]: NOPREFERENCE is 1 or 0."],
+    # The lock would take every other account's access to a whole drive.
+    ["NOT (LOG >> \":\\\")", "LOG=[LOG]: LOG names a folder of its own, not the root of a drive."],
     ["NOT WIX_DOWNGRADE_DETECTED", "A later version of Dovrand is already installed."]]
+# What the installer does with the properties: AdminUser as the user really is.
+PROPERTIES = {"MSIUSEREALADMINDETECTION": "1"}
 SECURE = {"LOG", "NOPREFERENCE", "SAVEDLOG", "SAVEDNOPREFERENCE", "WIX_UPGRADE_DETECTED",
           "WIX_DOWNGRADE_DETECTED"}
 DIRECTORY = [["DovrandFolder", "ProgramFilesFolder", "Dovrand"],
              ["DovrandLogFolder", "DovrandFolder", "."],
+             ["DovrandShareLogFolder", "DovrandFolder", "."],
              ["ProgramFilesFolder", "TARGETDIR", "."],
              ["TARGETDIR", "", "SourceDir"]]
 REMOVE_FILE = [["DovrandLog", "DovrandExe", "Dovrand.log", "DOVRANDPROGRAMLOG", "2"]]
-CREATE_FOLDER = [["DovrandLogFolder", "StartKeys"]]
+CREATE_FOLDER = [["DovrandLogFolder", "LogFolder"], ["DovrandShareLogFolder", "ShareLogFolder"]]
 SEARCHES = [["SavedLog", "2", "Software\\Dovrand", "LOG", "2"],
             ["SavedNoPreference", "2", "Software\\Dovrand", "NOPREFERENCE", "2"]]
 
@@ -150,6 +197,7 @@ def check(package, dovrand, qdlload, readme, show=print):
     expect("ServiceControl", control, SERVICE_CONTROL)
     expect("Registry", sorted(row[1:] for row in export(package, "Registry")), REGISTRY)
     actions = {row[0]: row for row in export(package, "CustomAction")}
+    expect("CustomAction, the program run", actions.pop(SC_FAILURE[0], None), SC_FAILURE)
     expect("CustomAction", {name: (row[2], row[3]) for name, row in actions.items()},
            CUSTOM_ACTIONS)
     expect("CustomAction types (51: set a property)",
@@ -158,6 +206,8 @@ def check(package, dovrand, qdlload, readme, show=print):
     execute = export(package, "InstallExecuteSequence")
     expect("InstallExecuteSequence, the package's actions",
            sorted(row for row in execute if row[0] in CUSTOM_ACTIONS), sorted(EXECUTE))
+    expect("InstallExecuteSequence, conditions of",
+           {row[0]: row[1] for row in execute if row[0] in CONDITIONED}, CONDITIONED)
     sequence = {row[0]: int(row[2]) for row in execute}
     expect("InstallExecuteSequence, the order of", sorted(ORDER, key=lambda a: sequence.get(a, -1)),
            ORDER)
@@ -167,7 +217,15 @@ def check(package, dovrand, qdlload, readme, show=print):
     expect("LaunchCondition", sorted(export(package, "LaunchCondition")), LAUNCH_CONDITIONS)
     expect("Directory", sorted(export(package, "Directory")), DIRECTORY)
     expect("RemoveFile", export(package, "RemoveFile"), REMOVE_FILE)
-    expect("CreateFolder", export(package, "CreateFolder"), CREATE_FOLDER)
+    expect("CreateFolder", sorted(export(package, "CreateFolder")), CREATE_FOLDER)
+    expect("LockPermissions", sorted(export(package, "LockPermissions")), LOCK_PERMISSIONS)
+    expect("MsiServiceConfigFailureActions", export(package, "MsiServiceConfigFailureActions"),
+           FAILURE_ACTIONS)
+    expect("MsiServiceConfig", export(package, "MsiServiceConfig"), SERVICE_CONFIG)
+    expect("Component, the keys' and the folders'",
+           {row[0]: (row[2], row[4]) for row in export(package, "Component")
+            if row[0] in COMPONENTS}, COMPONENTS)
+    expect("Properties", {name: properties.get(name) for name in PROPERTIES}, PROPERTIES)
     expect("RegLocator", sorted(export(package, "RegLocator")), SEARCHES)
 
     with tempfile.TemporaryDirectory(prefix="dovrand-msi-files-") as folder:
