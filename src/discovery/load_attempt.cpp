@@ -36,5 +36,6 @@ LoadPreparation PrepareLoad(DeviceMatch& device, bool noPreference, std::wstring
         return LoadPreparation::kFailed;
     }
     files->UsePreference = !noPreference;
+    files->LocalImagesOnly = true;
     return LoadPreparation::kReady;
 }

@@ -15,4 +15,7 @@ struct FirmwareFileSet {
     std::wstring Vendor;        // the card maker's name, e.g. Lenovo: names its folder of images
     int32_t Generation = 0;     // 1 for Gobi 1000, 2 for Gobi 2000
     bool UsePreference = true;  // false with the start key -nopreference
+    // The paths were read from an options file that others may write: an image is opened only
+    // from a local drive. False for the paths a console user gave.
+    bool LocalImagesOnly = false;
 };

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "download/frame.h"
+#include "download/local_image_path.h"
 #include "download/serial_port.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -33,9 +34,10 @@ constexpr ImageStep kAppsStep{kImageTypeApps, 0, L"Sending APPS...", L"Sending A
 constexpr ImageStep kUqcnStep{kImageTypeUqcn, 0, L"Sending UQCN...", L"Sending UQCN completed!",
                               L"Sending UQCN failed :-("};
 
-bool RunImageStep(const ImageStep& step, const std::wstring& path, cSerialPort& port) {
+bool RunImageStep(const ImageStep& step, const std::wstring& path, bool localOnly,
+                  cSerialPort& port) {
     LogWrite(L"%ls", step.opening);
-    ImageTransfer transfer(port, step.typeCode, step.trailerLength, path);
+    ImageTransfer transfer(port, step.typeCode, step.trailerLength, path, localOnly);
     const bool sent = SendImage(transfer);
     LogWrite(L"%ls", sent ? step.success : step.failure);
     CloseImage(transfer);
@@ -45,23 +47,27 @@ bool RunImageStep(const ImageStep& step, const std::wstring& path, cSerialPort& 
 }  // namespace
 
 ImageTransfer::ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength,
-                             std::wstring path)
-    : port(port), typeCode(typeCode), trailerLength(trailerLength), path(std::move(path)) {}
+                             std::wstring path, bool localOnly)
+    : port(port),
+      typeCode(typeCode),
+      trailerLength(trailerLength),
+      path(std::move(path)),
+      localOnly(localOnly) {}
 
 ImageTransfer::~ImageTransfer() {
     CloseImage(*this);
 }
 
 bool SendAmss(const FirmwareFileSet& files, cSerialPort& port) {
-    return RunImageStep(kAmssStep, files.Amss, port);
+    return RunImageStep(kAmssStep, files.Amss, files.LocalImagesOnly, port);
 }
 
 bool SendApps(const FirmwareFileSet& files, cSerialPort& port) {
-    return RunImageStep(kAppsStep, files.Apps, port);
+    return RunImageStep(kAppsStep, files.Apps, files.LocalImagesOnly, port);
 }
 
 bool SendUqcn(const FirmwareFileSet& files, cSerialPort& port) {
-    return RunImageStep(kUqcnStep, files.Uqcn, port);
+    return RunImageStep(kUqcnStep, files.Uqcn, files.LocalImagesOnly, port);
 }
 
 bool SendImage(ImageTransfer& t) {
@@ -75,6 +81,14 @@ bool OpenImage(ImageTransfer& t) {
     CloseImage(t);
     platform::ImageFiles* images = platform::Get().images;
     platform::ErrorCode error = platform::error::kSuccess;
+    // Refused as a missing image is: the try fails, and nothing of the path is opened.
+    if (t.localOnly) {
+        if (const wchar_t* reason = NonLocalImagePath(t.path, *platform::Get().paths)) {
+            LogWrite(L"Image %ls refused: %ls", t.path.c_str(), reason);
+            LogWrite(L"Unable to open file %ls", t.path.c_str());
+            return false;
+        }
+    }
     if (images != nullptr) {
         t.file = images->Open(t.path, &error);
     }

@@ -24,7 +24,8 @@ constexpr uint64_t kMaxImageSize = 0x7FFFFFFF;
 
 // One image on its way to the card; lives for one step and releases the file on every path.
 struct ImageTransfer {
-    ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength, std::wstring path);
+    ImageTransfer(cSerialPort& port, uint8_t typeCode, uint32_t trailerLength, std::wstring path,
+                  bool localOnly = false);
     ~ImageTransfer();
     ImageTransfer(const ImageTransfer&) = delete;
     ImageTransfer& operator=(const ImageTransfer&) = delete;
@@ -33,6 +34,7 @@ struct ImageTransfer {
     uint8_t typeCode;
     uint32_t trailerLength;   // bytes at the end of the file that are not sent
     const std::wstring path;  // its own copy: the transfer may be built from a temporary
+    const bool localOnly;     // opened only from a local drive (FirmwareFileSet::LocalImagesOnly)
     std::unique_ptr<platform::ImageFile> file;
     uint32_t imageSize = 0;  // file size minus trailer; 0 while nothing is open
     std::unique_ptr<platform::ImageMapping> mapping;

@@ -71,8 +71,59 @@ void CopyBounded(wchar_t* target, size_t size, const wchar_t* source) {
     target[length] = L'\0';
 }
 
+int32_t Refuse(LogRefusal* refusal, const std::wstring& path, const wchar_t* reason) {
+    if (refusal != nullptr) {
+        refusal->path = path;
+        refusal->reason = reason;
+    }
+    return kLogRefused;
+}
+
+// The log's file is opened without following a reparse point at its name, and its folder must
+// not be one: a junction or link put there would send SYSTEM's writes into a file of someone
+// else's choosing, as would a hard link to another file.
+int32_t OpenFile(platform::FileSystem& files, LogState& log, LogRefusal* refusal) {
+    // The folder itself, not what a closing backslash would lead into.
+    std::wstring folder = log.directory;
+    while (folder.size() > 3 && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    uint32_t attributes = 0;
+    if (files.GetAttributes(folder, &attributes) == 0 &&
+        (attributes & platform::file_attribute::kReparsePoint) != 0) {
+        return Refuse(refusal, folder,
+                      L"the folder is a reparse point (a junction or a link to another folder)");
+    }
+    platform::ErrorCode error = 0;
+    log.file = files.OpenForAppend(log.path, kLogDescriptor, &error);
+    if (!log.file) {
+        if (files.CreateDirectory(log.directory, kLogDescriptor) != 0) {
+            return kLogFail;
+        }
+        log.file = files.OpenForAppend(log.path, kLogDescriptor, &error);
+        if (!log.file) {
+            return kLogFail;
+        }
+    }
+    uint32_t links = 0;
+    if (log.file->GetInformation(&attributes, &links) != 0) {
+        return kLogFail;
+    }
+    if ((attributes & platform::file_attribute::kReparsePoint) != 0) {
+        return Refuse(refusal, log.path, L"the file is a reparse point (a link to another file)");
+    }
+    if ((attributes & platform::file_attribute::kDirectory) != 0) {
+        return Refuse(refusal, log.path, L"the file is a folder");
+    }
+    if (links != 1) {
+        return Refuse(refusal, log.path,
+                      L"the file has more than one link (a hard link to another file)");
+    }
+    return kLogOk;
+}
+
 int32_t OpenState(const wchar_t* name, const wchar_t* directory,
-                  const std::shared_ptr<LogState>& log) {
+                  const std::shared_ptr<LogState>& log, LogRefusal* refusal) {
     const platform::Platform& os = platform::Get();
     log->sync = os.sync;
     log->clock = os.clock;
@@ -104,15 +155,8 @@ int32_t OpenState(const wchar_t* name, const wchar_t* directory,
         return kLogFail;
     }
 
-    log->file = os.files->OpenForAppend(log->path, &error);
-    if (!log->file) {
-        if (os.files->CreateDirectory(log->directory) != 0) {
-            return kLogFail;
-        }
-        log->file = os.files->OpenForAppend(log->path, &error);
-        if (!log->file) {
-            return kLogFail;
-        }
+    if (int32_t opened = OpenFile(*os.files, *log, refusal); opened != kLogOk) {
+        return opened;
     }
     uint64_t size = 0;
     if (log->file->GetSize(&size) != 0) {
@@ -149,7 +193,7 @@ int32_t OpenState(const wchar_t* name, const wchar_t* directory,
 
 }  // namespace
 
-int32_t LogOpen(const wchar_t* name, const wchar_t* directory) {
+int32_t LogOpen(const wchar_t* name, const wchar_t* directory, LogRefusal* refusal) {
     if (g_enabled.load() == 0) {
         return kLogOk;
     }
@@ -158,7 +202,7 @@ int32_t LogOpen(const wchar_t* name, const wchar_t* directory) {
         return kLogOk;  // a log is open or being opened
     }
     auto log = std::make_shared<LogState>();
-    int32_t result = OpenState(name, directory, log);
+    int32_t result = OpenState(name, directory, log, refusal);
     if (result != kLogOk) {
         log.reset();  // releases what the open acquired, in the reverse order
         g_enabled.store(0);

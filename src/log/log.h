@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // Results of LogOpen.
@@ -12,11 +13,26 @@ constexpr int32_t kLogOutOfMemory = static_cast<int32_t>(0x8007000E);  // E_OUTO
 constexpr int32_t kLogFail = static_cast<int32_t>(0x80004005);         // E_FAIL
 constexpr int32_t kLogEventFailed = static_cast<int32_t>(0x80004007);
 constexpr int32_t kLogThreadFailed = static_cast<int32_t>(0x80004008);
+// The folder or the file found there is not written: it leads somewhere else (E_ACCESSDENIED).
+constexpr int32_t kLogRefused = static_cast<int32_t>(0x80070005);
+
+// Why an open refused the log: the path it refused and the reason, in the system's words.
+struct LogRefusal {
+    std::wstring path;
+    std::wstring reason;
+};
+
+// The descriptor of a folder or file the log makes: protected, full control for SYSTEM and
+// Administrators, read for Users.
+inline constexpr wchar_t kLogDescriptor[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 // Opens the log file "<directory>\<name>.log" when the log is enabled and not yet open.
 // Returns 0 (also when there is nothing to do) or one of the negative results above; a
-// failed open switches the log off for good.
-int32_t LogOpen(const wchar_t* name, const wchar_t* directory);
+// failed open switches the log off for good. A folder that is a reparse point, or a file that
+// is one or has more than one link, is refused (kLogRefused, with *refusal filled when given):
+// the log is written only into a file of its own.
+int32_t LogOpen(const wchar_t* name, const wchar_t* directory, LogRefusal* refusal = nullptr);
 
 bool LogIsOpen();
 

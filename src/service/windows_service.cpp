@@ -274,7 +274,14 @@ void cWindowsService::InitLog() {
         *(slash != nullptr ? slash : directory) = L'\0';
     }
 
-    if (LogOpen(GetServiceName(), directory) < 0) {
+    LogRefusal refusal;
+    const int32_t opened = LogOpen(GetServiceName(), directory, &refusal);
+    if (opened == kLogRefused) {
+        ReportError(L"unable to create File Log (%ls: %ls)", refusal.path.c_str(),
+                    refusal.reason.c_str());
+        return;
+    }
+    if (opened < 0) {
         ReportError(L"unable to create File Log (%ls)", ErrorText(p.process->LastError()));
         return;
     }

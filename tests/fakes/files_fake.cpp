@@ -6,6 +6,8 @@ namespace platform::fake {
 
 namespace {
 
+constexpr uint32_t kNormal = 0x80;  // FILE_ATTRIBUTE_NORMAL
+
 std::wstring FolderOf(const std::wstring& path) {
     size_t slash = path.rfind(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
@@ -57,6 +59,18 @@ class FakeAppendFile : public AppendFile {
         return 0;
     }
 
+    ErrorCode GetInformation(uint32_t* attributes, uint32_t* links) override {
+        if (ErrorCode code = files_.script_.Check("GetFileInformationByHandle"); code != 0) {
+            return code;
+        }
+        std::lock_guard<std::mutex> lock(files_.mutex_);
+        auto attribute = files_.attributes_.find(path_);
+        *attributes = attribute != files_.attributes_.end() ? attribute->second : kNormal;
+        auto link = files_.links_.find(path_);
+        *links = link != files_.links_.end() ? link->second : 1;
+        return 0;
+    }
+
   private:
     FakeFileSystem& files_;
     std::wstring path_;
@@ -69,6 +83,7 @@ bool FakeFileSystem::FolderExistsLocked(const std::wstring& path) const {
 }
 
 std::unique_ptr<AppendFile> FakeFileSystem::OpenForAppend(const std::wstring& path,
+                                                          const wchar_t* descriptor,
                                                           ErrorCode* error) {
     if (ErrorCode code = script_.Check("OpenForAppend"); code != 0) {
         *error = code;
@@ -79,11 +94,14 @@ std::unique_ptr<AppendFile> FakeFileSystem::OpenForAppend(const std::wstring& pa
         *error = error::kPathNotFound;
         return nullptr;
     }
-    files_[path];  // OPEN_ALWAYS: made empty when missing
+    if (files_.count(path) == 0) {  // OPEN_ALWAYS: made empty when missing
+        files_[path];
+        made_with_[path] = descriptor != nullptr ? descriptor : L"";
+    }
     return std::make_unique<FakeAppendFile>(*this, path);
 }
 
-ErrorCode FakeFileSystem::CreateDirectory(const std::wstring& path) {
+ErrorCode FakeFileSystem::CreateDirectory(const std::wstring& path, const wchar_t* descriptor) {
     if (ErrorCode code = script_.Check("CreateDirectory"); code != 0) {
         return code;
     }
@@ -95,7 +113,43 @@ ErrorCode FakeFileSystem::CreateDirectory(const std::wstring& path) {
         return error::kPathNotFound;
     }
     directories_.insert(path);
+    made_with_[path] = descriptor != nullptr ? descriptor : L"";
     return 0;
+}
+
+ErrorCode FakeFileSystem::GetAttributes(const std::wstring& path, uint32_t* attributes) {
+    if (ErrorCode code = script_.Check("GetFileAttributes"); code != 0) {
+        return code;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool folder = directories_.count(path) != 0;
+    if (!folder && files_.count(path) == 0) {
+        return FolderExistsLocked(path) ? error::kFileNotFound : error::kPathNotFound;
+    }
+    auto attribute = attributes_.find(path);
+    *attributes = attribute != attributes_.end() ? attribute->second
+                  : folder                       ? file_attribute::kDirectory
+                                                 : kNormal;
+    return 0;
+}
+
+void FakeFileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    attributes_[path] = attributes;
+}
+
+void FakeFileSystem::SetLinks(const std::wstring& path, uint32_t links) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    links_[path] = links;
+}
+
+std::optional<std::wstring> FakeFileSystem::MadeWith(const std::wstring& path) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto made = made_with_.find(path);
+    if (made == made_with_.end()) {
+        return std::nullopt;
+    }
+    return made->second;
 }
 
 bool FakeFileSystem::PathExists(const std::wstring& path) {

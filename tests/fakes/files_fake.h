@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,19 +16,30 @@
 namespace platform::fake {
 
 // Calls that can be scripted to fail: "OpenForAppend", "CreateDirectory", "WriteFile",
-// "GetFileSize", "FlushFileBuffers", "PathCombine" (any code: the join fails).
+// "GetFileSize", "FlushFileBuffers", "GetFileInformationByHandle", "GetFileAttributes",
+// "PathCombine" (any code: the join fails). A file or folder has the attributes and the link
+// count it was given (plain: FILE_ATTRIBUTE_NORMAL or FILE_ATTRIBUTE_DIRECTORY, one link), and
+// what the system made records the descriptor it was made with.
 // A path's folder is everything before its last backslash; a path without one, or a drive
 // root such as "C:", always exists.
 class FakeFileSystem : public FileSystem {
   public:
-    std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path, ErrorCode* error) override;
-    ErrorCode CreateDirectory(const std::wstring& path) override;
+    std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path, const wchar_t* descriptor,
+                                              ErrorCode* error) override;
+    ErrorCode CreateDirectory(const std::wstring& path, const wchar_t* descriptor) override;
+    ErrorCode GetAttributes(const std::wstring& path, uint32_t* attributes) override;
     bool PathExists(const std::wstring& path) override;
     bool PathCombine(const std::wstring& directory, const std::wstring& name,
                      std::wstring* path) override;
 
     void AddDirectory(const std::wstring& path);
     void AddFile(const std::wstring& path, std::vector<uint8_t> bytes);
+    // What a file or folder added above says of itself: a junction, a hard link.
+    void SetAttributes(const std::wstring& path, uint32_t attributes);
+    void SetLinks(const std::wstring& path, uint32_t links);
+    // The SDDL text a file or folder was made with by the system ("" for the default one);
+    // nothing for what was there before or was never made.
+    std::optional<std::wstring> MadeWith(const std::wstring& path) const;
     bool HasFile(const std::wstring& path) const;
     bool HasDirectory(const std::wstring& path) const;
     std::vector<uint8_t> Contents(const std::wstring& path) const;
@@ -48,6 +60,9 @@ class FakeFileSystem : public FileSystem {
     std::set<std::wstring> directories_;
     std::map<std::wstring, std::vector<uint8_t>> files_;
     std::map<std::wstring, int> disk_flushes_;
+    std::map<std::wstring, uint32_t> attributes_;
+    std::map<std::wstring, uint32_t> links_;
+    std::map<std::wstring, std::wstring> made_with_;
     std::function<void()> write_hook_;
 };
 

@@ -14,6 +14,16 @@ namespace platform::posix {
 
 namespace {
 
+constexpr uint32_t kNormal = 0x80;  // FILE_ATTRIBUTE_NORMAL
+
+uint32_t AttributesOf(const struct stat& info) {
+    uint32_t attributes = S_ISDIR(info.st_mode) ? file_attribute::kDirectory : kNormal;
+    if (S_ISLNK(info.st_mode)) {
+        attributes |= file_attribute::kReparsePoint;
+    }
+    return attributes;
+}
+
 class PosixAppendFile : public AppendFile {
   public:
     explicit PosixAppendFile(int fd) : fd_(fd) {}
@@ -46,15 +56,29 @@ class PosixAppendFile : public AppendFile {
 
     ErrorCode FlushToDisk() override { return fsync(fd_) == 0 ? 0 : FromErrno(errno); }
 
+    ErrorCode GetInformation(uint32_t* attributes, uint32_t* links) override {
+        struct stat info;
+        if (fstat(fd_, &info) != 0) {
+            return FromErrno(errno);
+        }
+        *attributes = AttributesOf(info);
+        *links = static_cast<uint32_t>(info.st_nlink);
+        return 0;
+    }
+
   private:
     int fd_;
 };
 
 }  // namespace
 
+// The host's files have modes, not descriptors: a new file or folder gets the usual mode. A
+// symbolic link at the path is not followed (O_NOFOLLOW), as a reparse point is not on Windows.
 std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::wstring& path,
+                                                           const wchar_t* /*descriptor*/,
                                                            ErrorCode* error) {
-    int fd = open(HostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd =
+        open(HostPath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         *error = FromErrno(errno);
         return nullptr;
@@ -62,8 +86,18 @@ std::unique_ptr<AppendFile> PosixFileSystem::OpenForAppend(const std::wstring& p
     return std::make_unique<PosixAppendFile>(fd);
 }
 
-ErrorCode PosixFileSystem::CreateDirectory(const std::wstring& path) {
+ErrorCode PosixFileSystem::CreateDirectory(const std::wstring& path,
+                                           const wchar_t* /*descriptor*/) {
     return mkdir(HostPath(path).c_str(), 0755) == 0 ? 0 : FromErrno(errno);
+}
+
+ErrorCode PosixFileSystem::GetAttributes(const std::wstring& path, uint32_t* attributes) {
+    struct stat info;
+    if (lstat(HostPath(path).c_str(), &info) != 0) {
+        return FromErrno(errno);
+    }
+    *attributes = AttributesOf(info);
+    return 0;
 }
 
 bool PosixFileSystem::PathExists(const std::wstring& path) {

@@ -8,8 +8,10 @@ namespace platform::posix {
 
 class PosixFileSystem : public FileSystem {
   public:
-    std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path, ErrorCode* error) override;
-    ErrorCode CreateDirectory(const std::wstring& path) override;
+    std::unique_ptr<AppendFile> OpenForAppend(const std::wstring& path, const wchar_t* descriptor,
+                                              ErrorCode* error) override;
+    ErrorCode CreateDirectory(const std::wstring& path, const wchar_t* descriptor) override;
+    ErrorCode GetAttributes(const std::wstring& path, uint32_t* attributes) override;
     bool PathExists(const std::wstring& path) override;
     bool PathCombine(const std::wstring& directory, const std::wstring& name,
                      std::wstring* path) override;

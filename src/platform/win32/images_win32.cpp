@@ -62,10 +62,13 @@ class Win32ImageFile : public ImageFile {
 
 class Win32ImageFiles : public ImageFiles {
   public:
+    // A server at the other end of the path (a pipe) may identify the caller but never act
+    // as it: the service runs as SYSTEM.
     std::unique_ptr<ImageFile> Open(const std::wstring& path, ErrorCode* error) override {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(
+            path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             *error = GetLastError();
             return nullptr;

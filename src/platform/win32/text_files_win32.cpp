@@ -32,11 +32,13 @@ class Win32TextFile : public TextFile {
 
 }  // namespace
 
-// As _wfopen(path, L"rb") opens it: read access, other readers and writers allowed.
+// As _wfopen(path, L"rb") opens it: read access, other readers and writers allowed; a server at
+// the other end of the path (a pipe) may identify the caller but never act as it.
 std::unique_ptr<TextFile> Win32TextFiles::OpenForReading(const std::wstring& path,
                                                          ErrorCode* error) {
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return nullptr;

@@ -77,6 +77,7 @@ TEST_P(PrepareLoadTest, StepsAndLines) {
         EXPECT_EQ(files.Vendor, L"Lenovo");
         EXPECT_EQ(files.Generation, 2);
         EXPECT_EQ(files.UsePreference, !c.noPreference);
+        EXPECT_TRUE(files.LocalImagesOnly);  // paths from a file others may write
     }
 }
 

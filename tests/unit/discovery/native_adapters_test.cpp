@@ -54,7 +54,7 @@ TEST(Win32TextFilesTest, ReadsAndSeeksAFile) {
     _wremove(path.c_str());
     {
         platform::ErrorCode error = 0;
-        auto out = fileSystem.OpenForAppend(path, &error);
+        auto out = fileSystem.OpenForAppend(path, nullptr, &error);
         ASSERT_NE(out, nullptr) << error;
         uint32_t written = 0;
         ASSERT_EQ(out->Write("abcdefg", 7, &written), 0u);
@@ -65,7 +65,7 @@ TEST(Win32TextFilesTest, ReadsAndSeeksAFile) {
         auto file = files.OpenForReading(path, &error);
         ASSERT_NE(file, nullptr) << error;
         // Other readers and writers are allowed while the file is open.
-        auto second = fileSystem.OpenForAppend(path, &error);
+        auto second = fileSystem.OpenForAppend(path, nullptr, &error);
         EXPECT_NE(second, nullptr) << error;
         EXPECT_EQ(ReadAll(*file), "abcdefg");
         EXPECT_EQ(file->Seek(2), 0u);

@@ -235,6 +235,88 @@ TEST(ImageTransferFailureTest, FileFailures) {
     }
 }
 
+// Image paths read from an options file that others may write: only a file on a local drive is
+// opened; anything that reaches the network, a pipe or a device is refused as a missing image is.
+// The same paths typed by a console user are opened as given.
+TEST(ImageTransferFailureTest, PathsFromOptionsFilesOnlyOnLocalDrives) {
+    constexpr const wchar_t* kUnc = L"a network path (UNC), not a file on a local drive";
+    constexpr const wchar_t* kPipe = L"a named pipe, not a file on a local drive";
+    constexpr const wchar_t* kDevice = L"a device path, not a file on a local drive";
+    constexpr const wchar_t* kRemote = L"a file on a network drive, not on a local drive";
+    const struct {
+        std::wstring path;
+        std::wstring current;   // the current folder, for a relative path
+        const wchar_t* reason;  // null: opened
+        bool localOnly = true;  // false: a path a console user gave
+        bool qualifyFails = false;
+    } cases[] = {
+        {L"\\\\HOST\\SHARE\\AMSS.MBN", L"C:\\WINDOWS", kUnc},
+        {L"//HOST/SHARE/AMSS.MBN", L"C:\\WINDOWS", kUnc},
+        {L"\\/HOST\\SHARE\\AMSS.MBN", L"C:\\WINDOWS", kUnc},
+        {L"\\\\.\\PIPE\\FIRMWARE", L"C:\\WINDOWS", kPipe},
+        {L"\\\\?\\pipe\\firmware", L"C:\\WINDOWS", kPipe},
+        {L"//./PIPE/FIRMWARE", L"C:\\WINDOWS", kPipe},
+        {L"\\\\.\\GLOBALROOT\\DEVICE\\MUP\\HOST\\AMSS.MBN", L"C:\\WINDOWS", kDevice},
+        {L"\\\\.\\COM7", L"C:\\WINDOWS", kDevice},
+        {L"\\\\?\\C:\\FW\\AMSS.MBN", L"C:\\WINDOWS", kDevice},
+        {L"\\\\?\\UNC\\HOST\\SHARE\\AMSS.MBN", L"C:\\WINDOWS", kDevice},
+        {L"\\??\\UNC\\HOST\\SHARE\\AMSS.MBN", L"C:\\WINDOWS", kDevice},
+        {L"X:\\FW\\AMSS.MBN", L"C:\\WINDOWS", kRemote},
+        {L"x:fw\\amss.mbn", L"C:\\WINDOWS", kRemote},
+        {L"Q:\\FW\\AMSS.MBN", L"C:\\WINDOWS", L"a drive that does not exist"},
+        {L"U:\\FW\\AMSS.MBN", L"C:\\WINDOWS", L"a drive of unknown type, not a local drive"},
+        {L"AMSS.MBN", L"\\\\HOST\\SHARE", kUnc},
+        {L"FW\\AMSS.MBN", L"X:\\WORK", kRemote},
+        {L"AMSS.MBN", L"C:\\WINDOWS", L"a relative path that cannot be made full", true, true},
+        // Opened: local drives of every kind, a relative path into a local folder, slashes.
+        {L"C:\\FW\\AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        {L"C:/FW/AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        {L"E:\\AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        {L"D:\\AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        {L"R:\\AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        {L"AMSS.MBN", L"C:\\WINDOWS", nullptr},
+        // A console user's own paths.
+        {L"\\\\HOST\\SHARE\\AMSS.MBN", L"C:\\WINDOWS", nullptr, false},
+        {L"X:\\FW\\AMSS.MBN", L"C:\\WINDOWS", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+        Card card;
+        card.paths().SetDriveType(L"X:\\", platform::drive::kRemote);
+        card.paths().SetDriveType(L"Q:\\", platform::drive::kNoRootDir);
+        card.paths().SetDriveType(L"U:\\", platform::drive::kUnknown);
+        card.paths().SetDriveType(L"E:\\", platform::drive::kRemovable);
+        card.paths().SetDriveType(L"D:\\", platform::drive::kCdRom);
+        card.paths().SetDriveType(L"R:\\", platform::drive::kRamDisk);
+        card.paths().SetCurrentDirectory(c.current);
+        if (c.qualifyFails) {
+            card.paths().script().Fail("PathSearchAndQualifyW", 1);
+        }
+        card.images().AddFile(c.path, download_test::ImageBytes(100, 6));
+        cSerialPort port;
+        ASSERT_TRUE(port.Open(L"COM7\\QDLService"));
+        FirmwareFileSet files;
+        files.Amss = c.path;
+        files.LocalImagesOnly = c.localOnly;
+
+        EXPECT_FALSE(SendAmss(files, port));  // no answer from the card
+
+        const std::vector<std::wstring> steps = card.Steps();
+        ASSERT_GE(steps.size(), 3u);
+        if (c.reason == nullptr) {
+            EXPECT_EQ(steps[2], c.path + L" is opened.");
+            EXPECT_EQ(card.images().script().Calls("OpenImage"), 1);
+            continue;
+        }
+        EXPECT_EQ(steps, (std::vector<std::wstring>{
+                             L"Port COM7\\QDLService is opened.", L"Sending AMSS...",
+                             L"Image " + c.path + L" refused: " + c.reason,
+                             L"Unable to open file " + c.path, L"Sending AMSS failed :-("}));
+        EXPECT_EQ(card.images().script().Calls("OpenImage"), 0);
+        EXPECT_TRUE(card.Writes().empty());
+    }
+}
+
 // The image size goes to the card in 32 bits and is logged as "%d": a file whose image would
 // reach 2 GiB is refused before anything is mapped or sent, instead of being announced cut short
 // (4 GiB and more) or with a negative size.

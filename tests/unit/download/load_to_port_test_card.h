@@ -9,6 +9,7 @@
 #include "download/crc.h"
 #include "download/serial_port.h"
 #include "fakes/images_fake.h"
+#include "fakes/path_functions_fake.h"
 #include "fakes/serial_fake.h"
 #include "fakes/shell_fake.h"
 #include "platform/platform.h"
@@ -111,6 +112,7 @@ class Card {
     platform::fake::FakeSerialState& serial() { return ports_.state(); }
     platform::fake::FakeImageFiles& images() { return images_; }
     platform::fake::FakeShellFolders& folders() { return folders_; }
+    platform::fake::FakePathFunctions& paths() { return paths_; }
     // Where the firmware preference looks for files (PathExists).
     platform::fake::FakeFileSystem& files() { return log_.files(); }
     std::vector<std::wstring> Lines() { return log_.Lines(); }
@@ -136,12 +138,14 @@ class Card {
         p.serial = &ports_;
         p.images = &images_;
         p.folders = &folders_;
+        p.paths = &paths_;
         return p;
     }
 
     platform::fake::FakeSerialPorts ports_;
     platform::fake::FakeImageFiles images_;
     platform::fake::FakeShellFolders folders_;
+    platform::fake::FakePathFunctions paths_;
     platform::ScopedPlatform use_;
     LogCapture log_;  // layered over the platform above
 };

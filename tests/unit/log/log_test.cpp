@@ -4,8 +4,10 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,6 +213,8 @@ TEST_P(LogOpenFailureTest, FailedOpenReleasesEverythingAndSwitchesTheLogOff) {
         files_.script().Fail("CreateDirectory", 5);
     } else if (std::string(failure.call) == "GetFileSize") {
         files_.script().Fail("GetFileSize", 6);
+    } else if (std::string(failure.call) == "GetFileInformationByHandle") {
+        files_.script().Fail("GetFileInformationByHandle", 6);
     } else {
         sync_.script().Fail(failure.call, 8, 1, failure.skip);
     }
@@ -234,10 +238,84 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, LogOpenFailureTest,
                                          OpenFailure{"OpenForAppend", 0, kLogFail},
                                          OpenFailure{"CreateDirectory", 0, kLogFail},
                                          OpenFailure{"GetFileSize", 0, kLogFail},
+                                         OpenFailure{"GetFileInformationByHandle", 0, kLogFail},
                                          OpenFailure{"CreateEvent", 0, kLogEventFailed},
                                          OpenFailure{"CreateEvent", 1, kLogEventFailed},
                                          OpenFailure{"CreateEvent", 2, kLogEventFailed},
                                          OpenFailure{"StartThread", 0, kLogThreadFailed}));
+
+// What someone else may have put where the log goes, and what the open makes of it.
+struct LogPlant {
+    const char* what;
+    const wchar_t* directory;
+    std::function<void(FakeFileSystem&)> plant;
+    const wchar_t* refusedPath;  // null: the log opens
+    const wchar_t* reason;
+};
+
+class LogPlantTest : public LogTest, public testing::WithParamInterface<LogPlant> {};
+
+TEST_P(LogPlantTest, LogGoesOnlyIntoAFileOfItsOwn) {
+    const LogPlant& row = GetParam();
+    files_.AddFile(L"C:\\logs\\Dovrand.log", {'x', 0});
+    row.plant(files_);
+    LogRefusal refusal;
+    const int32_t result = LogOpen(L"Dovrand", row.directory, &refusal);
+    if (row.refusedPath == nullptr) {
+        EXPECT_EQ(result, 0) << row.what;
+        EXPECT_TRUE(LogIsOpen());
+        return;
+    }
+    EXPECT_EQ(result, static_cast<int32_t>(0x80070005)) << row.what;
+    EXPECT_EQ(refusal.path, row.refusedPath) << row.what;
+    EXPECT_EQ(refusal.reason, row.reason) << row.what;
+    EXPECT_FALSE(LogIsOpen());
+    EXPECT_FALSE(IsLogEnabled());
+    // Nothing written through what was found, nothing made beside it.
+    EXPECT_EQ(files_.Contents(L"C:\\logs\\Dovrand.log"), (std::vector<uint8_t>{'x', 0}));
+    EXPECT_EQ(files_.DiskFlushes(L"C:\\logs\\Dovrand.log"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plants, LogPlantTest,
+    testing::Values(
+        LogPlant{"a hard link to another file", kFolder,
+                 [](FakeFileSystem& f) { f.SetLinks(L"C:\\logs\\Dovrand.log", 2); },
+                 L"C:\\logs\\Dovrand.log",
+                 L"the file has more than one link (a hard link to another file)"},
+        LogPlant{"a symbolic link", kFolder,
+                 [](FakeFileSystem& f) { f.SetAttributes(L"C:\\logs\\Dovrand.log", 0x420); },
+                 L"C:\\logs\\Dovrand.log", L"the file is a reparse point (a link to another file)"},
+        LogPlant{"a folder under the log's name", kFolder,
+                 [](FakeFileSystem& f) { f.SetAttributes(L"C:\\logs\\Dovrand.log", 0x10); },
+                 L"C:\\logs\\Dovrand.log", L"the file is a folder"},
+        LogPlant{"the folder replaced by a junction", kFolder,
+                 [](FakeFileSystem& f) { f.SetAttributes(L"C:\\logs", 0x410); }, L"C:\\logs",
+                 L"the folder is a reparse point (a junction or a link to another folder)"},
+        LogPlant{"a junction named with a closing backslash", L"C:\\logs\\\\",
+                 [](FakeFileSystem& f) { f.SetAttributes(L"C:\\logs", 0x410); }, L"C:\\logs",
+                 L"the folder is a reparse point (a junction or a link to another folder)"},
+        LogPlant{"a file of its own, one link", kFolder, [](FakeFileSystem&) {}, nullptr, nullptr},
+        LogPlant{"an archived file", kFolder,
+                 [](FakeFileSystem& f) { f.SetAttributes(L"C:\\logs\\Dovrand.log", 0x20); },
+                 nullptr, nullptr}));
+
+TEST_F(LogTest, FolderAndFileTheLogMakesAreProtected) {
+    constexpr const wchar_t* kProtected =
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    files_.AddFile(L"C:\\logs\\Dovrand.log", {});
+    ASSERT_EQ(LogOpen(L"Dovrand", L"C:\\logs\\new"), 0);
+    LogClose(platform::kInfinite);
+    EXPECT_EQ(files_.MadeWith(L"C:\\logs\\new"), std::wstring(kProtected));
+    EXPECT_EQ(files_.MadeWith(L"C:\\logs\\new\\Dovrand.log"), std::wstring(kProtected));
+    // A file that was there keeps what it has: the open makes nothing.
+    ASSERT_EQ(LogOpen(L"Dovrand", kFolder), 0);
+    LogClose(platform::kInfinite);
+    EXPECT_EQ(files_.MadeWith(L"C:\\logs\\Dovrand.log"), std::nullopt);
+    ASSERT_EQ(LogOpen(L"Other", kFolder), 0);
+    LogClose(platform::kInfinite);
+    EXPECT_EQ(files_.MadeWith(L"C:\\logs\\Other.log"), std::wstring(kProtected));
+}
 
 TEST_F(LogTest, NameThatCannotTakeItsExtensionIsRefused) {
     std::wstring name(256, L'n');

@@ -120,6 +120,7 @@ ServiceRig::ServiceRig() : previous_(cWindowsService::Instance()) {
     p.folders = &folders;
     p.serial = &serial;
     p.images = &images;
+    p.paths = &paths;
     p.services = &services;
     use_.emplace(p);
     sync.HoldWaits(30000);

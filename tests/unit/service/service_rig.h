@@ -18,6 +18,7 @@
 #include "fakes/files_fake.h"
 #include "fakes/images_fake.h"
 #include "fakes/notifications_fake.h"
+#include "fakes/path_functions_fake.h"
 #include "fakes/process_fake.h"
 #include "fakes/registry_fake.h"
 #include "fakes/serial_fake.h"
@@ -120,6 +121,7 @@ class ServiceRig {
     platform::fake::FakeShellFolders folders;
     platform::fake::FakeSerialPorts serial;
     platform::fake::FakeImageFiles images;
+    platform::fake::FakePathFunctions paths;
     platform::fake::FakeServiceManager services;
     cDovrandService service;
 

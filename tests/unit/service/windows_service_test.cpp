@@ -483,6 +483,12 @@ TEST_P(InitLogTest, LogFileAndEvents) {
     ServiceRig rig;
     rig.files.AddDirectory(L"C:\\my logs");
     rig.files.AddDirectory(L"C:\\" + std::wstring(230, L'x'));
+    // Planted by someone else: a hard link under the log's name, a folder that is a junction.
+    rig.files.AddDirectory(L"C:\\linked");
+    rig.files.AddFile(L"C:\\linked\\Dovrand.log", {});
+    rig.files.SetLinks(L"C:\\linked\\Dovrand.log", 2);
+    rig.files.AddDirectory(L"C:\\junction");
+    rig.files.SetAttributes(L"C:\\junction", 0x410);
     rig.process.SetModulePath(c.modulePath, c.truncationError);
     rig.process.SetLastError(3);
     if (c.moduleError != 0) {
@@ -503,7 +509,8 @@ TEST_P(InitLogTest, LogFileAndEvents) {
         EXPECT_EQ(lines.front(), L"Initializing service...");
     }
     for (const std::wstring& path :
-         {std::wstring(ServiceRig::kLogPath), std::wstring(L"C:\\my logs\\Dovrand.log")}) {
+         {std::wstring(ServiceRig::kLogPath), std::wstring(L"C:\\my logs\\Dovrand.log"),
+          std::wstring(L"C:\\linked\\Dovrand.log"), std::wstring(L"C:\\junction\\Dovrand.log")}) {
         if (path != c.logPath) {
             EXPECT_TRUE(rig.files.Contents(path).empty()) << path;
         }
@@ -580,6 +587,28 @@ INSTANTIATE_TEST_SUITE_P(
                     L"",
                     3,
                     {{1, 0xC0020001, L"unable to create File Log (%E)"}}},
+        InitLogCase{"HardLinkedLogRefused",
+                    true,
+                    L"C:\\linked",
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    0,
+                    L"",
+                    0,
+                    {{1, 0xC0020001,
+                      L"unable to create File Log (C:\\linked\\Dovrand.log: the file has more than "
+                      L"one link (a hard link to another file))"}}},
+        InitLogCase{"JunctionFolderRefused",
+                    true,
+                    L"C:\\junction",
+                    L"C:\\logs\\Dovrand.exe",
+                    122,
+                    0,
+                    L"",
+                    0,
+                    {{1, 0xC0020001,
+                      L"unable to create File Log (C:\\junction: the folder is a reparse point (a "
+                      L"junction or a link to another folder))"}}},
         InitLogCase{"NoticeCutToItsBuffer",
                     true,
                     kLongFolder,

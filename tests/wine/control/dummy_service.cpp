@@ -21,7 +21,7 @@ platform::StatusHandle g_handle = 0;
 void Record(const char* line) {
     platform::ErrorCode error = 0;
     std::unique_ptr<platform::AppendFile> file =
-        platform::Get().files->OpenForAppend(g_record, &error);
+        platform::Get().files->OpenForAppend(g_record, nullptr, &error);
     uint32_t written = 0;
     if (file) {
         file->Write(line, static_cast<uint32_t>(std::char_traits<char>::length(line)), &written);
