@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "control/install_checks.h"
 #include "log/log.h"
 #include "log/start_keys.h"
 #include "platform/ascii_case.h"
@@ -186,12 +187,16 @@ bool cWindowsServiceControl::BuildServiceCommandLine(wchar_t** keys, int count,
                 ++index;
                 std::wstring directory;
                 platform::PathFunctions& paths = *platform::Get().paths;
-                if (!paths.SearchAndQualify(keys[index], &directory)) {
+                if (!paths.SearchAndQualify(keys[index], &directory) ||
+                    !LogFolderReachable(directory)) {
                     Print(L"%s Please use another path.\n", {L"Log path is invalid."});
                     return false;
                 }
                 if (!paths.IsDirectory(directory)) {
                     Print(L"%s Please use another path.\n", {L"Log path does a valid directory."});
+                    return false;
+                }
+                if (!LogFolderSafe(directory)) {
                     return false;
                 }
                 logDirectory = directory;
@@ -224,6 +229,35 @@ bool cWindowsServiceControl::BuildServiceCommandLine(wchar_t** keys, int count,
     return CommandLineFits(commandLine);
 }
 
+bool cWindowsServiceControl::LogFolderReachable(const std::wstring& folder) {
+    // A UNC folder (\\server\share\...) is reached as the computer's account; device paths
+    // (\\.\ and \\?\) are not log folders.
+    if (folder.rfind(L"\\\\", 0) == 0) {
+        return folder.rfind(L"\\\\.\\", 0) != 0 && folder.rfind(L"\\\\?\\", 0) != 0;
+    }
+    // A drive letter mapped to a share belongs to the installing user's logon session: the
+    // service would not see it.
+    return folder.size() < 3 ||
+           platform::Get().paths->DriveType(folder.substr(0, 3)) != platform::drive::kRemote;
+}
+
+bool cWindowsServiceControl::LogFolderSafe(const std::wstring& folder) {
+    // The accounts in a share's descriptor are the server's: a UNC folder is not judged here.
+    if (folder.rfind(L"\\\\", 0) == 0) {
+        return true;
+    }
+    // LocalSystem creates and appends the log there: whoever can change the folder could put
+    // a link in the log's place and have any file written.
+    const install_checks::Verdict v = install_checks::CheckFolder(folder);
+    if (v.refused) {
+        Print(
+            L"Log path can be changed by non-administrators (\"%s\": %s). Please use another "
+            L"path.\n",
+            {v.path, v.reason});
+    }
+    return !v.refused;
+}
+
 bool cWindowsServiceControl::CommandLineFits(const std::wstring& commandLine) {
     // Refused rather than stored cut: a cut line would start the service with other keys.
     if (commandLine.size() < kCommandLineChars) {
@@ -250,6 +284,16 @@ bool cWindowsServiceControl::Install(wchar_t** keys, int count) {
         return false;
     }
     const std::wstring executable(path, length);
+    // The service will run this file as LocalSystem at every boot: whoever can change it, its
+    // folder or a folder above could run anything as LocalSystem.
+    if (const install_checks::Verdict v = install_checks::CheckProgram(executable); v.refused) {
+        Print(
+            L"Unable to install %s: a non-administrator could change what it runs (\"%s\": %s). "
+            L"Copy the programs into a folder that only administrators can change, such as "
+            L"Program Files, or use the package.\n",
+            {GetDisplayName(), v.path, v.reason});
+        return false;
+    }
     std::wstring commandLine = executable;
     if (!platform::Get().paths->QuoteSpaces(&commandLine)) {
         Print(L"Unable to install %s. Error: %s\n",

@@ -73,6 +73,12 @@ class cWindowsServiceControl {
     // The new service's failure actions and required privileges; a failure is printed and the
     // service stays installed.
     void ConfigureNewService(platform::Service& service);
+    // False when the service could not reach the -log folder: a drive letter mapped to a
+    // network share, a device path.
+    static bool LogFolderReachable(const std::wstring& folder);
+    // False, with the message printed, when a non-administrator can change the -log folder
+    // on a local drive or a folder above it.
+    static bool LogFolderSafe(const std::wstring& folder);
     // True when the service command line fits its buffer, terminator included; else prints why
     // it is refused.
     static bool CommandLineFits(const std::wstring& commandLine);

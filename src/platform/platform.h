@@ -23,6 +23,7 @@ class ServiceManager;
 class RegistryWrites;
 class PathFunctions;
 class Console;
+class Security;
 
 struct Platform {
     Clock* clock = nullptr;
@@ -46,6 +47,7 @@ struct Platform {
     RegistryWrites* registryWrites = nullptr;      // HKEY_LOCAL_MACHINE keys written
     PathFunctions* paths = nullptr;                // shell path functions
     Console* console = nullptr;                    // standard output of the console commands
+    Security* security = nullptr;  // owners and DACLs of files and folders, the process's user
 };
 
 // The build's own implementation of every interface.

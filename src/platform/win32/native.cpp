@@ -11,6 +11,7 @@
 #include "platform/win32/process_win32.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/registry_writes_win32.h"
+#include "platform/win32/security_win32.h"
 #include "platform/win32/serial_win32.h"
 #include "platform/win32/service_host_win32.h"
 #include "platform/win32/service_manager_win32.h"
@@ -38,6 +39,7 @@ const Platform& Native() {
     static win32::Win32RegistryWrites registryWrites;
     static win32::Win32PathFunctions paths;
     static win32::Win32Console console;
+    static win32::Win32Security security;
     static const Platform native = [] {
         Platform p;
         p.clock = &clock;
@@ -58,6 +60,7 @@ const Platform& Native() {
         p.registryWrites = &registryWrites;
         p.paths = &paths;
         p.console = &console;
+        p.security = &security;
         return p;
     }();
     return native;

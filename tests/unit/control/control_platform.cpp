@@ -20,6 +20,7 @@ ControlTest::ControlTest() {
     p.files = &files;
     p.text = &text;
     p.process = &process;
+    p.security = &security;
     platform_.emplace(p);
     // The start-key state as a new process has it.
     SetLogEnabled(false);

@@ -13,6 +13,7 @@
 #include "fakes/path_functions_fake.h"
 #include "fakes/process_fake.h"
 #include "fakes/registry_writes_fake.h"
+#include "fakes/security_fake.h"
 #include "fakes/service_manager_fake.h"
 #include "platform/platform.h"
 
@@ -39,6 +40,7 @@ class ControlTest {
     platform::fake::FakeFileSystem files;
     platform::fake::FakeSystemText text;
     platform::fake::FakeProcess process;
+    platform::fake::FakeSecurity security;
     cDovrandServiceControl control;
 
   private:

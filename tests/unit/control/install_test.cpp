@@ -310,3 +310,159 @@ INSTANTIATE_TEST_SUITE_P(Rows, ConfigurationTest, testing::Values(
 
 }  // namespace
 }  // namespace control_test
+
+namespace control_test {
+namespace {
+
+// Who can change what the service would run or where it would log, at -install and at the
+// install of -start; a refusal creates nothing.
+struct Guarded {
+    const char* name;
+    std::function<void(ControlTest&)> setUp;
+    std::vector<std::wstring> args;
+    std::wstring output;
+    bool installed;
+    std::vector<std::wstring> asked;  // the descriptors read, in order (empty: not compared)
+};
+
+void PrintTo(const Guarded& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GuardedInstallTest : public testing::TestWithParam<Guarded> {};
+
+TEST_P(GuardedInstallTest, OutputAndState) {
+    const Guarded& c = GetParam();
+    ControlTest t;
+    t.paths.AddDirectory(L"C:\\Logs");
+    t.paths.AddDirectory(L"C:\\Users\\bob\\logs");
+    t.paths.AddDirectory(L"E:\\logs");
+    t.paths.AddDirectory(L"\\\\server\\share\\logs");
+    t.paths.SetDriveType(L"X:\\", 4);
+    t.paths.SetDriveType(L"E:\\", 2);
+    c.setUp(t);
+    EXPECT_EQ(t.Run(c.args), c.output);
+    EXPECT_EQ(t.services.Has(L"Dovrand"), c.installed);
+    EXPECT_EQ(t.registry.Written().size(), c.installed ? 4u : 0u);
+    if (!c.asked.empty()) {
+        EXPECT_EQ(t.security.Asked(), c.asked);
+    }
+    EXPECT_TRUE(t.AllClosed());
+}
+
+const std::wstring kRefused =
+    L"Unable to install Dovrand Service: a non-administrator could change what it runs (";
+const std::wstring kWhatToDo =
+    L"). Copy the programs into a folder that only administrators can change, such as Program "
+    L"Files, or use the package.\n";
+const std::wstring kInvalidLog = L"Log path is invalid. Please use another path.\n";
+const std::wstring kTools =
+    L"O:S-1-5-21-1-2-3-1002D:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)"
+    L"(A;ID;0x1301bf;;;AU)(A;OICIIOID;SDGXGWGR;;;AU)";
+const std::wstring kBobsProfile =
+    L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-21-1-2-3-1003)";
+
+auto Program(std::wstring path, std::wstring folder = L"", std::wstring sddl = L"") {
+    return [=](ControlTest& t) {
+        t.process.SetModulePath(path);
+        if (!folder.empty()) {
+            t.security.SetSddl(folder, sddl);
+        }
+    };
+}
+
+auto Descriptor(std::wstring path, std::wstring sddl) {
+    return [=](ControlTest& t) { t.security.SetSddl(path, sddl); };
+}
+
+void Nothing(ControlTest&) {}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, GuardedInstallTest, testing::Values(
+    Guarded{"ProgramFiles", Nothing, {L"-install"}, L"Dovrand Service installed.\n", true,
+            {kExecutable, L"C:\\Program Files\\Dovrand", L"C:\\Program Files", L"C:\\"}},
+    Guarded{"ToolsFolder", Program(L"C:\\Tools\\Dovrand.exe", L"C:\\Tools", kTools), {L"-install"},
+            kRefused + L"\"C:\\Tools\": Authenticated Users may add files to it" + kWhatToDo, false,
+            {L"C:\\Tools\\Dovrand.exe", L"C:\\Tools"}},
+    Guarded{"ProfileAbove",
+            Program(L"C:\\Users\\bob\\Downloads\\Dovrand\\Dovrand.exe", L"C:\\Users\\bob",
+                    kBobsProfile), {L"-install"},
+            kRefused + L"\"C:\\Users\\bob\": S-1-5-21-1-2-3-1003 may delete files in it" + kWhatToDo,
+            false, {}},
+    Guarded{"ProgramOwnedByUser", Descriptor(kExecutable, L"O:S-1-5-21-1-2-3-1003D:(A;;FA;;;BA)"),
+            {L"-install"},
+            kRefused + L"\"" + kExecutable + L"\": it is owned by S-1-5-21-1-2-3-1003" + kWhatToDo,
+            false, {}},
+    Guarded{"ProgramOwnedByTheCaller",
+            Descriptor(kExecutable, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)"), {L"-install"},
+            L"Dovrand Service installed.\n", true, {}},
+    // Without the caller's account, an owner that is not an administrator is refused.
+    Guarded{"CallerUnknown",
+            [](ControlTest& t) {
+                t.security.SetSddl(kExecutable, L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)");
+                t.security.script().Fail("GetTokenInformation", 5);
+            }, {L"-install"},
+            kRefused + L"\"" + kExecutable + L"\": it is owned by S-1-5-21-1-2-3-1001" + kWhatToDo,
+            false, {}},
+    Guarded{"PowerUsersOnXp",
+            [](ControlTest& t) {
+                t.security.SetSddl(L"C:\\Program Files", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;PU)");
+                t.security.SetPowerUsersAreAdministrators(true);
+            }, {L"-install"}, L"Dovrand Service installed.\n", true, {}},
+    Guarded{"PowerUsersAfterXp",
+            Descriptor(L"C:\\Program Files", L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;PU)"),
+            {L"-install"},
+            kRefused + L"\"C:\\Program Files\": Power Users may delete it" + kWhatToDo, false, {}},
+    Guarded{"UncProgram", Program(L"\\\\server\\share\\Dovrand.exe"), {L"-install"},
+            kRefused + L"\"\\\\server\\share\\Dovrand.exe\": it is on a network path" + kWhatToDo,
+            false, {}},
+    Guarded{"MappedDriveProgram", Program(L"X:\\Dovrand\\Dovrand.exe"), {L"-install"},
+            kRefused + L"\"X:\\Dovrand\\Dovrand.exe\": it is on a network drive" + kWhatToDo, false,
+            {}},
+    Guarded{"RemovableDriveProgram", Program(L"E:\\Dovrand.exe"), {L"-install"},
+            kRefused + L"\"E:\\Dovrand.exe\": it is on a removable drive" + kWhatToDo, false, {}},
+    Guarded{"DescriptorUnreadable",
+            [](ControlTest& t) { t.security.script().Fail("GetFileSecurityW", 5, 1, 1); },
+            {L"-install"},
+            kRefused + L"\"C:\\Program Files\\Dovrand\": its permissions cannot be read: Access is "
+            L"denied. (0x5)" + kWhatToDo, false, {}},
+    // The program is checked before the keys: no key's message is printed.
+    Guarded{"StartInstallsFromTools", Program(L"C:\\Tools\\Dovrand.exe", L"C:\\Tools", kTools),
+            {L"-start"},
+            L"The service does not installed. Trying to install it, then start...\n" + kRefused +
+            L"\"C:\\Tools\": Authenticated Users may add files to it" + kWhatToDo, false, {}},
+    Guarded{"KeysAfterRefusedProgram", Program(L"C:\\Tools\\Dovrand.exe", L"C:\\Tools", kTools),
+            {L"-install", L"-nopref"},
+            kRefused + L"\"C:\\Tools\": Authenticated Users may add files to it" + kWhatToDo, false,
+            {}},
+    Guarded{"LogOnMappedDrive", Nothing, {L"-install", L"-log", L"X:\\logs"}, kInvalidLog, false,
+            {}},
+    Guarded{"LogOnPipe", Nothing, {L"-install", L"-log", L"\\\\.\\pipe\\logs"}, kInvalidLog, false,
+            {}},
+    Guarded{"LogOnDevicePath", Nothing, {L"-install", L"-log", L"\\\\?\\C:\\Logs"}, kInvalidLog,
+            false, {}},
+    // Reached as the computer's account; its descriptor holds the server's accounts.
+    Guarded{"LogOnShare", Nothing, {L"-install", L"-log", L"\\\\server\\share\\logs"},
+            L"Dovrand Service installed.\nLog will be being written to "
+            L"\"\\\\server\\share\\logs\\Dovrand.log\".\n", true,
+            {kExecutable, L"C:\\Program Files\\Dovrand", L"C:\\Program Files", L"C:\\"}},
+    Guarded{"LogFolderOfAdministrators", Nothing, {L"-install", L"-log", L"C:\\Logs"},
+            L"Dovrand Service installed.\nLog will be being written to \"C:\\Logs\\Dovrand.log\".\n",
+            true, {kExecutable, L"C:\\Program Files\\Dovrand", L"C:\\Program Files", L"C:\\",
+                   L"C:\\Logs", L"C:\\"}},
+    Guarded{"LogFolderUsersChange", Descriptor(L"C:\\Logs", kTools),
+            {L"-install", L"-log", L"C:\\Logs"},
+            L"Log path can be changed by non-administrators (\"C:\\Logs\": Authenticated Users may "
+            L"add files to it). Please use another path.\n", false, {}},
+    Guarded{"LogFolderInProfile", Descriptor(L"C:\\Users\\bob", kBobsProfile),
+            {L"-install", L"-log", L"C:\\Users\\bob\\logs"},
+            L"Log path can be changed by non-administrators (\"C:\\Users\\bob\": "
+            L"S-1-5-21-1-2-3-1003 may delete files in it). Please use another path.\n", false, {}},
+    Guarded{"LogOnRemovableDrive", Nothing, {L"-install", L"-log", L"E:\\logs"},
+            L"Log path can be changed by non-administrators (\"E:\\logs\": it is on a removable "
+            L"drive). Please use another path.\n", false, {}}),
+    [](const testing::TestParamInfo<Guarded>& info) { return info.param.name; });
+// clang-format on
+
+}  // namespace
+}  // namespace control_test

@@ -387,6 +387,33 @@ def case_start_with_failing_card(wine, root):
         waiting, "Stop signal received.", "Service successfully started!", "Stopping service...",
         "Service stopped."])
 
+def case_install_refused_where_others_can_change(wine, root):
+    """A program or a log folder in a folder that everyone may change (mode 0777, which Wine
+    shows as Everyone with Modify and delete-child): refused, nothing created."""
+    folder = os.path.join(root, "open")
+    os.makedirs(folder)
+    program = os.path.join(folder, "Dovrand.exe")
+    shutil.copy(wine.args.dovrand, program)
+    os.chmod(folder, 0o777)
+    status, out = wine.run(program, ["-install"])
+    check((status, out) == (0, "Unable to install Dovrand Service: a non-administrator could "
+                               "change what it runs (\"%s\": Everyone may add files to it). Copy "
+                               "the programs into a folder that only administrators can change, "
+                               "such as Program Files, or use the package.\n" % wine.win(folder)),
+          "install from an open folder: %d %r" % (status, out))
+    status, out = wine.dovrand("-install", "-log", wine.win(folder))
+    check((status, out) == (0, "Log path can be changed by non-administrators (\"%s\": Everyone "
+                               "may add files to it). Please use another path.\n" %
+                               wine.win(folder)), "install, log in an open folder: %r" % out)
+    check(wine.dovrand("-remove") == (0, "The service does not installed.\n"),
+          "nothing installed")
+    os.chmod(folder, 0o755)
+    status, out = wine.dovrand("-install", "-log", wine.win(folder))
+    check((status, out) == (0, "Dovrand Service installed.\nLog will be being written to "
+                               "\"%s\\Dovrand.log\".\n" % wine.win(folder)),
+          "install, log in a folder of the owner: %r" % out)
+    check(wine.dovrand("-remove")[0] == 0, "remove")
+
 
 def wait_for(path, text, exact=True, seconds=20):
     """Waits until the file holds exactly the text (or contains it)."""
@@ -403,7 +430,7 @@ def wait_for(path, text, exact=True, seconds=20):
 
 CASES = [case_console_without_service, case_install_and_registry, case_cycle_with_card,
          case_start_installs, case_non_ascii_path, case_qdl_services, case_stop_during_download,
-         case_start_with_failing_card]
+         case_start_with_failing_card, case_install_refused_where_others_can_change]
 # What runs again at each Windows version the prefix is set to report.
 VERSION_CASES = [case_console_without_service, case_cycle_with_card, case_stop_during_download]
 VERSIONS = {"winxp": "5.1.2600", "win7": "6.1.7601"}
@@ -432,7 +459,9 @@ def main():
     args.wine_prefix = os.path.realpath(args.wine_prefix)
     args.dovrand = os.path.realpath(args.dovrand)
     subprocess.run([args.wine_run, args.wine_prefix, "--prepare"], check=True)
-    root = tempfile.mkdtemp(prefix="dovrand-wine-")
+    # Beside the prefix, in the build tree as Dovrand.exe is: -install refuses a log folder with
+    # a folder above it that others can change, as /tmp is (mode 1777) to Wine.
+    root = tempfile.mkdtemp(prefix="dovrand-wine-", dir=os.path.dirname(args.wine_prefix))
     wine = Wine(args, root)
     wine.figures = {}
     env = wine.env

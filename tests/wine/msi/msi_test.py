@@ -260,7 +260,8 @@ def main():
     args = parser.parse_args()
     args.dovrand = os.path.realpath(args.dovrand)
     args.wine_prefix = os.path.realpath(args.wine_prefix)
-    root = tempfile.mkdtemp(prefix="dovrand-msi-")
+    # Beside the prefix: -install refuses a log folder below /tmp, which everyone may change.
+    root = tempfile.mkdtemp(prefix="dovrand-msi-", dir=os.path.dirname(args.wine_prefix))
     try:
         readme = os.path.join(root, "README.txt")
         with open(args.guide, "rb") as f, open(readme, "wb") as g:
