@@ -40,10 +40,13 @@ def main():
         problems += found
         print("Dovrand.exe: %d bytes; imports %s" % (
             os.path.getsize(os.path.join(folder, "Dovrand.exe")), ", ".join(image.imports())))
-        runs = subprocess.run(["/usr/lib/wine/wine", "--version"], capture_output=True)
-        if runs.returncode != 0:
-            print("note: this machine cannot run 32-bit Wine; the package's files, checksum and "
-                  "PE headers were checked, its programs were not run")
+        # The same answer as cmake/wine-lib.sh's, so that DOVRAND_WINE64_ONLY=1 counts too.
+        lib = os.path.join(os.path.dirname(os.path.abspath(wine_run)), "wine-lib.sh")
+        why = subprocess.run(["sh", "-c", '. "$0"; wine_can_run_32 || printf %s "$WINE32_WHY"',
+                              lib], capture_output=True, text=True).stdout
+        if why:
+            print("note: 32-bit Wine cannot run here (%s); the package's files, checksum and "
+                  "PE headers were checked, its programs were not run" % why)
         else:
             env = dict(os.environ, LC_ALL="C.UTF-8")
             for program, status, start in (("Dovrand.exe", 1, b"\r\n Dovrand - "),
