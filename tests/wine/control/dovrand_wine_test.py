@@ -94,6 +94,11 @@ class Wine:
         check(status == 0, "reg add %s: %r" % (key, out))
 
     def win(self, path):
+        """The Windows path of a host path: on drive C: inside the prefix's drive_c, else Z:."""
+        path = os.path.abspath(path)
+        drive_c = os.path.abspath(self.drive_c)
+        if path.startswith(drive_c + os.sep):
+            return "C:" + path[len(drive_c):].replace("/", "\\")
         return "Z:" + path.replace("/", "\\")
 
     def statuses(self):
@@ -461,7 +466,12 @@ def main():
     subprocess.run([args.wine_run, args.wine_prefix, "--prepare"], check=True)
     # Beside the prefix, in the build tree as Dovrand.exe is: -install refuses a log folder with
     # a folder above it that others can change, as /tmp is (mode 1777) to Wine.
-    root = tempfile.mkdtemp(prefix="dovrand-wine-", dir=os.path.dirname(args.wine_prefix))
+    # The test's folders and the program it installs on the prefix's drive C:, as an
+    # administrator would copy it: -install refuses a program, or a log folder, with a folder
+    # above it that others may change, and a clone of the tree may lie below /tmp.
+    root = tempfile.mkdtemp(prefix="dovrand-wine-", dir=os.path.join(args.wine_prefix, "drive_c"))
+    os.makedirs(os.path.join(root, "program"))
+    args.dovrand = shutil.copy(args.dovrand, os.path.join(root, "program", "Dovrand.exe"))
     wine = Wine(args, root)
     wine.figures = {}
     env = wine.env

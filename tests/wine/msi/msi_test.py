@@ -75,7 +75,9 @@ class Scenario:
                                             cardsim=args.cardsim), root)
         self.host_program_folder = os.path.join(prefix, "drive_c", "Program Files (x86)",
                                                 "Dovrand")
-        self.logs = os.path.join(root, "logs here", "my logs")
+        # On the prefix's drive C:: -install refuses a log folder with a folder above it that
+        # others may change (/tmp, where a clone of the tree may lie).
+        self.logs = os.path.join(prefix, "drive_c", "logs here", "my logs")
         self.figures = []
         self.msiexec_logs = []
 
