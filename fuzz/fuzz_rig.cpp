@@ -45,11 +45,17 @@ class DiscardingFile : public platform::AppendFile {
         return 0;
     }
     platform::ErrorCode FlushToDisk() override { return 0; }
+    platform::ErrorCode GetInformation(uint32_t* attributes, uint32_t* links) override {
+        *attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+        *links = 1;
+        return 0;
+    }
 };
 
 }  // namespace
 
 std::unique_ptr<platform::AppendFile> DiscardingFileSystem::OpenForAppend(const std::wstring&,
+                                                                          const wchar_t*,
                                                                           platform::ErrorCode*) {
     return std::make_unique<DiscardingFile>();
 }

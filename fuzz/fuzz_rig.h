@@ -44,6 +44,7 @@ class FuzzInput {
 class DiscardingFileSystem : public platform::fake::FakeFileSystem {
   public:
     std::unique_ptr<platform::AppendFile> OpenForAppend(const std::wstring& path,
+                                                        const wchar_t* descriptor,
                                                         platform::ErrorCode* error) override;
 };
 
