@@ -16,6 +16,7 @@
 #include "fakes/path_functions_fake.h"
 #include "fakes/process_fake.h"
 #include "fakes/registry_writes_fake.h"
+#include "fakes/security_fake.h"
 #include "fakes/service_manager_fake.h"
 #include "fuzz_rig.h"
 #include "log/start_keys.h"
@@ -64,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::fake::FakeFileSystem files;
     platform::fake::FakeSystemText systemText;
     platform::fake::FakeProcess process;
+    platform::fake::FakeSecurity security;
     process.SetModulePath(kExecutable);
     registry.AddKey(L"SYSTEM\\CurrentControlSet\\services\\eventlog\\Application");
     platform::Platform p = platform::Get();
@@ -74,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     p.files = &files;
     p.text = &systemText;
     p.process = &process;
+    p.security = &security;
     platform::ScopedPlatform use(p);
     ResetStartKeys();
 
