@@ -126,7 +126,27 @@ class FakeServiceHandle : public Service {
     }
 
     ErrorCode ChangeStartType(uint32_t startType) override {
-        if (ErrorCode code = manager_.script_.Check("ChangeServiceConfigW"); code != 0) {
+        return Configure("ChangeServiceConfigW", [&](FakeService& s) { s.startType = startType; });
+    }
+
+    ErrorCode SetFailureActions(const FailureActions& failureActions) override {
+        return Configure("ChangeServiceConfig2W(FAILURE_ACTIONS)",
+                         [&](FakeService& s) { s.failureActions = failureActions; });
+    }
+
+    ErrorCode SetRequiredPrivileges(const std::vector<std::wstring>& privileges) override {
+        return Configure("ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)", [&](FakeService& s) {
+            s.requiredPrivileges = privileges;
+            s.requiredPrivilegesSet = true;
+        });
+    }
+
+  private:
+    // A change of the service's configuration: it needs SERVICE_CHANGE_CONFIG, as both
+    // ChangeServiceConfigW and ChangeServiceConfig2W do.
+    template <typename Change>
+    ErrorCode Configure(const char* call, Change change) {
+        if (ErrorCode code = manager_.script_.Check(call); code != 0) {
             return code;
         }
         if ((access_ & 0x02) == 0) {
@@ -137,41 +157,10 @@ class FakeServiceHandle : public Service {
         if (s == nullptr) {
             return error::kServiceDoesNotExist;
         }
-        s->startType = startType;
+        change(*s);
         return 0;
     }
 
-    ErrorCode SetFailureActions(const FailureActions& failureActions) override {
-        if (ErrorCode code = manager_.script_.Check("ChangeServiceConfig2W(FAILURE_ACTIONS)");
-            code != 0) {
-            return code;
-        }
-        std::lock_guard<std::mutex> lock(manager_.mutex_);
-        FakeService* s = manager_.Find(name_);
-        if (s == nullptr) {
-            return error::kServiceDoesNotExist;
-        }
-        s->failureActions = failureActions;
-        return 0;
-    }
-
-    ErrorCode SetRequiredPrivileges(const std::vector<std::wstring>& privileges) override {
-        if (ErrorCode code =
-                manager_.script_.Check("ChangeServiceConfig2W(REQUIRED_PRIVILEGES_INFO)");
-            code != 0) {
-            return code;
-        }
-        std::lock_guard<std::mutex> lock(manager_.mutex_);
-        FakeService* s = manager_.Find(name_);
-        if (s == nullptr) {
-            return error::kServiceDoesNotExist;
-        }
-        s->requiredPrivileges = privileges;
-        s->requiredPrivilegesSet = true;
-        return 0;
-    }
-
-  private:
     FakeServiceManager& manager_;
     std::wstring name_;
     uint32_t access_;
